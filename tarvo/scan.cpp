@@ -1,0 +1,265 @@
+#include "tarvo/scan.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+namespace {
+
+// scanf puts back at most one character; keeping a few more behind the read
+// position lets a slow conversion hand back what it read ahead.
+const size_t LOOKBEHIND = 64;
+
+enum { OK, SLOW, NEED };
+
+struct classes {
+    bool ws[256];
+    constexpr classes() : ws()
+    {
+        // White space as isspace() has it in the C locale, which is the
+        // locale a program runs in until it calls setlocale().
+        ws[(unsigned char)' '] = ws[(unsigned char)'\t'] = true;
+        ws[(unsigned char)'\n'] = ws[(unsigned char)'\v'] = true;
+        ws[(unsigned char)'\f'] = ws[(unsigned char)'\r'] = true;
+    }
+};
+constexpr classes cls;
+
+inline bool isws(char c)
+{
+    return cls.ws[(unsigned char)c];
+}
+
+inline bool isdig(char c)
+{
+    return (unsigned)(c - '0') < 10;
+}
+
+// Powers of ten that a double holds exactly.
+const double pow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                        1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                        1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+bool refill(scanner *s)
+{
+    if (s->eof)
+        return false;
+    size_t keep = s->pos < LOOKBEHIND ? s->pos : LOOKBEHIND;
+    size_t from = s->pos - keep;
+    if (from > 0) {
+        memmove(s->buf, s->buf + from, s->end - from);
+        s->pos -= from;
+        s->end -= from;
+        s->base += from;
+        s->buf[s->end] = '\0';
+    }
+    if (s->end == s->cap)
+        return false; // one item fills the whole buffer
+    ssize_t n;
+    do
+        n = read(s->fd, s->buf + s->end, s->cap - s->end);
+    while (n < 0 && errno == EINTR);
+    if (n <= 0) {
+        s->eof = true;
+        if (n < 0)
+            s->err = errno;
+        return false;
+    }
+    s->end += n;
+    s->buf[s->end] = '\0';
+    return true;
+}
+
+// A whole decimal integer of at most 18 digits, so that no long can
+// overflow, followed by white space. Anything else is left to scanf.
+int fast_int(const char *p, const char *e, int *v, const char **stop)
+{
+    const char *q = p;
+    bool neg = *q == '-';
+    if (*q == '-' || *q == '+')
+        q++;
+    const char *d = q;
+    uint64_t m = 0;
+    while (isdig(*q))
+        m = m * 10 + (uint64_t)(*q++ - '0');
+    if (q == e)
+        return NEED;
+    if (q == d || q - d > 18 || !isws(*q))
+        return SLOW;
+    long x = neg ? -(long)m : (long)m;
+    *v = (int)x; // scanf keeps the low 32 bits of its long
+    *stop = q;
+    return OK;
+}
+
+// A decimal number of at most 19 significant digits, followed by white
+// space, whose value is m * 10^x or m / 10^-x with m below 2^53 and |x| at
+// most 22. Both operands are then exact and one correctly rounded operation
+// gives the correctly rounded value, the one strtod gives.
+int fast_double(const char *p, const char *e, double *v, const char **stop)
+{
+    const char *q = p;
+    bool neg = *q == '-';
+    if (*q == '-' || *q == '+')
+        q++;
+    const char *ds = q;
+    while (*q == '0')
+        q++;
+    uint64_t m = 0;
+    const char *sig = q;
+    while (isdig(*q))
+        m = m * 10 + (uint64_t)(*q++ - '0');
+    long nsig = q - sig, ndig = q - ds, frac = 0;
+    if (*q == '.') {
+        const char *fs = ++q;
+        if (m == 0)
+            while (*q == '0')
+                q++;
+        const char *s2 = q;
+        while (isdig(*q))
+            m = m * 10 + (uint64_t)(*q++ - '0');
+        nsig += q - s2;
+        frac = q - fs;
+        ndig += frac;
+    }
+    bool odd = false;
+    long x = 0;
+    if (*q == 'e' || *q == 'E') {
+        q++;
+        bool xneg = *q == '-';
+        if (*q == '-' || *q == '+')
+            q++;
+        const char *xs = q;
+        while (isdig(*q)) {
+            if (x < 100000)
+                x = x * 10 + (*q - '0');
+            q++;
+        }
+        odd = q == xs; // an exponent mark without digits
+        if (xneg)
+            x = -x;
+    }
+    if (q == e)
+        return NEED;
+    if (odd || ndig == 0 || nsig > 19 || !isws(*q))
+        return SLOW;
+    long x10 = x - frac;
+    double r;
+    if (m == 0)
+        r = 0.0;
+    else if (m > (uint64_t)1 << 53)
+        return SLOW;
+    else if (x10 >= 0 && x10 <= 22)
+        r = (double)m * pow10[x10];
+    else if (x10 < 0 && x10 >= -22)
+        r = (double)m / pow10[-x10];
+    else
+        return SLOW;
+    *v = neg ? -r : r;
+    *stop = q;
+    return OK;
+}
+
+ssize_t cookie_read(void *c, char *out, size_t size)
+{
+    scanner *s = (scanner *)c;
+    if (s->pos == s->end && !refill(s)) {
+        if (s->err) {
+            errno = s->err;
+            return -1;
+        }
+        return 0;
+    }
+    size_t n = s->end - s->pos;
+    if (n > size)
+        n = size;
+    memcpy(out, s->buf + s->pos, n);
+    s->pos += n;
+    s->handed += n;
+    return (ssize_t)n;
+}
+
+// Lets the C library convert the next item straight from the stream, one
+// byte at a time, then takes back the byte it read ahead and put back.
+bool slow(scanner *s, const char *fmt, void *v)
+{
+    cookie_io_functions_t io = {cookie_read, nullptr, nullptr, nullptr};
+    FILE *f = fopencookie(s, "r", io);
+    if (!f)
+        return false;
+    setvbuf(f, nullptr, _IONBF, 0);
+    s->handed = 0;
+    s->slowed++;
+    int n = 0;
+    int r = fscanf(f, fmt, v, &n);
+    fclose(f);
+    if (r != 1)
+        return false;
+    s->pos -= s->handed - (size_t)n;
+    return true;
+}
+
+} // namespace
+
+bool scan_open(scanner *s, int fd, size_t cap)
+{
+    if (cap < 4 * LOOKBEHIND)
+        cap = 4 * LOOKBEHIND;
+    s->buf = (char *)malloc(cap + 1);
+    if (!s->buf)
+        return false;
+    s->fd = fd;
+    s->cap = cap;
+    s->pos = s->end = 0;
+    s->buf[0] = '\0';
+    s->eof = false;
+    s->err = 0;
+    s->handed = 0;
+    s->base = 0;
+    s->slowed = 0;
+    return true;
+}
+
+void scan_close(scanner *s)
+{
+    free(s->buf);
+    s->buf = nullptr;
+}
+
+template <typename T, typename F>
+static bool scan(scanner *s, T *v, F fast, const char *fmt)
+{
+    for (;;) {
+        const char *b = s->buf, *p = b + s->pos, *e = b + s->end;
+        while (isws(*p))
+            p++;
+        s->pos = p - b;
+        if (p == e) {
+            if (refill(s))
+                continue;
+            return false; // nothing but white space up to the end
+        }
+        const char *stop;
+        int r = fast(p, e, v, &stop);
+        if (r == OK) {
+            s->pos = stop - b;
+            return true;
+        }
+        if (r == NEED && refill(s))
+            continue;
+        return slow(s, fmt, v);
+    }
+}
+
+bool scan_int(scanner *s, int *v)
+{
+    return scan(s, v, fast_int, "%d%n");
+}
+
+bool scan_double(scanner *s, double *v)
+{
+    return scan(s, v, fast_double, "%lf%n");
+}

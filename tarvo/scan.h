@@ -1,0 +1,39 @@
+#ifndef TARVO_SCAN_H
+#define TARVO_SCAN_H
+
+#include <cstddef>
+
+// A stream of numbers read from a file descriptor, converted as the C
+// library's scanf "%d" and "%lf" convert them: each conversion skips white
+// space, consumes exactly the characters scanf consumes and yields the same
+// value. Ordinary decimal numbers take a fast path; everything else is
+// handed to the C library itself.
+struct scanner {
+    int fd;
+    char *buf;     // cap bytes plus a NUL sentinel
+    size_t cap;
+    size_t pos;    // next unread byte
+    size_t end;    // end of the bytes read so far
+    bool eof;      // no more bytes will come (end of input or read error)
+    int err;       // errno of a failed read, 0 if none
+    size_t handed; // bytes given to the C library during one conversion
+    size_t base;   // stream offset of buf[0]
+    size_t slowed; // conversions left to the C library
+};
+
+// Prepares s to read fd through a buffer of cap bytes (at least 256).
+// Returns false when the buffer cannot be allocated.
+bool scan_open(scanner *s, int fd, size_t cap);
+void scan_close(scanner *s);
+
+// Each returns true and stores the value when exactly one item converted.
+bool scan_int(scanner *s, int *v);
+bool scan_double(scanner *s, double *v);
+
+// Stream offset of the next unread byte.
+inline size_t scan_offset(const scanner *s)
+{
+    return s->base + s->pos;
+}
+
+#endif

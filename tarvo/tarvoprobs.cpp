@@ -1,0 +1,128 @@
+// tarvo: likelihood of each ancestry state for a stream of observations.
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+#include "common/error.h"
+#include "tarvo/fmt.h"
+#include "tarvo/likelihood.h"
+#include "tarvo/scan.h"
+
+namespace {
+
+// Sites the storage holds before the options are read.
+const int DEFAULT_SITES = 50;
+
+// Large enough that a read costs little per number, small enough to stay
+// in the cache.
+const size_t INPUT_BUFFER = 1 << 18;
+
+const size_t OUTPUT_BUFFER = 1 << 16;
+
+[[noreturn]] void usage()
+{
+    error("tarvo -t numobs -p ploidy < inputfile\n");
+}
+
+// Storage grows with the sites actually read rather than with -n, so a huge
+// -n on a short input ends with the reading message, not a failed
+// allocation.
+void grow(int **codes, double **eps, int *cap, int numalleles)
+{
+    long n = 2L * *cap;
+    if (n > numalleles)
+        n = numalleles;
+    int *c = (int *)realloc(*codes, (size_t)n * sizeof **codes);
+    if (c)
+        *codes = c;
+    double *e = (double *)realloc(*eps, (size_t)n * sizeof **eps);
+    if (e)
+        *eps = e;
+    if (!c || !e)
+        error("(tarvoprob) Out of memory\n");
+    *cap = (int)n;
+}
+
+void emit(const char *text, size_t n)
+{
+    if (fwrite(text, 1, n, stdout) != n)
+        error("(tarvoprob) Error writing output: %s\n", strerror(errno));
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    int ploidy = -1, numobs = 0, numalleles = DEFAULT_SITES;
+    int c;
+
+    while ((c = getopt(argc, argv, "p:t:n:")) != -1) {
+        switch (c) {
+        case 'p':
+            ploidy = (int)strtol(optarg, nullptr, 10);
+            break;
+        case 't':
+            numobs = (int)strtol(optarg, nullptr, 10);
+            break;
+        case 'n':
+            numalleles = (int)strtol(optarg, nullptr, 10);
+            break;
+        default:
+            usage();
+        }
+    }
+    if (numobs <= 0 || (ploidy != 1 && ploidy != 2))
+        usage();
+
+    double table[TABLE_SIZE];
+    build_table(ploidy, table);
+    const int ns = nstates(ploidy);
+
+    int cap = DEFAULT_SITES;
+    int *codes = (int *)malloc(cap * sizeof *codes);
+    double *eps = (double *)malloc(cap * sizeof *eps);
+    scanner in;
+    if (!codes || !eps || !scan_open(&in, 0, INPUT_BUFFER))
+        error("(tarvoprob) Out of memory\n");
+    // A terminal keeps its line buffering so each line shows as it is made.
+    if (!isatty(1))
+        setvbuf(stdout, nullptr, _IOFBF, OUTPUT_BUFFER);
+
+    double freq[8], L[3];
+    char text[3 * (FMT_E_MAX + 1)];
+    for (int r = 0; r < numobs; r++) {
+        const int line = r + 1;
+        for (int g = 0; g < numalleles; g++) {
+            if (g == cap)
+                grow(&codes, &eps, &cap, numalleles);
+            if (!scan_int(&in, &codes[g]))
+                error("(tarvoprob) Error reading allele %d on line %d\n", g, line);
+            int k = codes[g];
+            if ((k < 0 || k > 3) && k != MISSING)
+                error("(tarvoprob) Invalid allele code %d for allele %d on line %d\n",
+                      k, g, line);
+        }
+        for (int pop = 0; pop < 2; pop++)
+            for (int a = 0; a < 4; a++)
+                if (!scan_double(&in, &freq[pop * 4 + a]))
+                    error("(tarvoprob) Error reading probability of allele %d in "
+                          "population %d on line %d\n", a, pop, line);
+        for (int g = 0; g < numalleles; g++)
+            if (!scan_double(&in, &eps[g]))
+                error("(tarvoprob) Error reading eps of allele %d on line %d\n", g, line);
+
+        score_observation(table, ploidy, numalleles, codes, eps, freq, L);
+        char *p = text;
+        for (int s = 0; s < ns; s++) {
+            p = fmt_e(p, L[s]);
+            *p++ = s < ns - 1 ? '\t' : '\n';
+        }
+        emit(text, p - text);
+    }
+    if (fflush(stdout) != 0)
+        error("(tarvoprob) Error writing output: %s\n", strerror(errno));
+    return 0;
+}
