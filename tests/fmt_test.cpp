@@ -1,0 +1,99 @@
+// fmt_e against the C library's printf "%e", on the bits that matter.
+
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <string>
+
+#include "tarvo/fmt.h"
+
+namespace {
+
+std::string ours(double d)
+{
+    char buf[FMT_E_MAX];
+    return std::string(buf, fmt_e(buf, d));
+}
+
+std::string libc(double d)
+{
+    char buf[64];
+    snprintf(buf, sizeof buf, "%e", d);
+    return buf;
+}
+
+double from_bits(uint64_t u)
+{
+    double d;
+    memcpy(&d, &u, sizeof d);
+    return d;
+}
+
+TEST(Fmt, SpecialValues)
+{
+    const double inf = std::numeric_limits<double>::infinity();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    struct {
+        double v;
+        const char *text;
+    } cases[] = {
+        {0.0, "0.000000e+00"},
+        {-0.0, "-0.000000e+00"},
+        {inf, "inf"},
+        {-inf, "-inf"},
+        {nan, "nan"},
+        {-nan, "-nan"},
+        {from_bits(0x7ff0000000000001), "nan"}, // signalling
+        {from_bits(0xfff8000000000123), "-nan"},
+        {DBL_MAX, "1.797693e+308"},
+        {-DBL_MAX, "-1.797693e+308"},
+        {DBL_MIN, "2.225074e-308"},
+        {from_bits(1), "4.940656e-324"},
+        {1e300, "1.000000e+300"},
+        {1.0, "1.000000e+00"},
+        {9.9999995, "9.999999e+00"},
+        {9.9999996, "1.000000e+01"},
+        {12345665.0, "1.234566e+07"}, // a tie goes to the even digit
+        {12345675.0, "1.234568e+07"},
+        {3.767950e-02, "3.767950e-02"},
+    };
+    for (auto &c : cases) {
+        EXPECT_EQ(c.text, ours(c.v)) << c.text;
+        EXPECT_EQ(libc(c.v), ours(c.v)) << c.text;
+    }
+}
+
+TEST(Fmt, RandomBitPatternsMatchPrintf)
+{
+    std::mt19937_64 r(2026);
+    for (long i = 0; i < 4000000; i++) {
+        uint64_t u = r();
+        double d = from_bits(u);
+        std::string a = ours(d), b = libc(d);
+        ASSERT_EQ(b, a) << std::hex << u;
+    }
+}
+
+// Random bits rarely land on values close to a rounding tie; integers with
+// a tail of exactly five at the eighth digit and values near powers of ten
+// do.
+TEST(Fmt, TiesAndDecadesMatchPrintf)
+{
+    std::mt19937_64 r(7);
+    for (long i = 0; i < 1000000; i++) {
+        double d = (double)(r() % 100000000) * (r() % 2 ? 1 : 10) + 5;
+        ASSERT_EQ(libc(d), ours(d)) << d;
+        double p = std::pow(10.0, (int)(r() % 600) - 300);
+        double q = std::nextafter(p, (r() % 2) ? 0.0 : DBL_MAX);
+        ASSERT_EQ(libc(q), ours(q)) << q;
+        ASSERT_EQ(libc(-p), ours(-p)) << p;
+    }
+}
+
+} // namespace

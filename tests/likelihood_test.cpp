@@ -1,0 +1,194 @@
+// The scoring core: the worked values, and bit-for-bit agreement with a
+// literal reading of the rules (every genotype, every site, table lookups)
+// on random observations, special values included.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "tarvo/likelihood.h"
+
+namespace {
+
+void literal(const double *table, int ploidy, int n, const int *codes, const double *eps,
+             const double *F, double *L)
+{
+    int ns = ploidy == 2 ? 3 : 2;
+    for (int s = 0; s < ns; s++)
+        L[s] = 0;
+    for (int i = 0; i < 4; i++)
+        for (int j = 0; j < (ploidy == 2 ? 4 : 1); j++) {
+            double f = 1.0;
+            for (int g = 0; g < n; g++) {
+                if (codes[g] == 5)
+                    continue;
+                double t = table[codes[g] * 16 + i * 4 + j], e = eps[g];
+                double a = e * 3.0;
+                a = a * 0.25;
+                a = 1.0 - a;
+                a = a * t;
+                double b = 1.0 - t;
+                b = b * e;
+                b = b * 0.25;
+                f = f * (a + b);
+            }
+            double w[3];
+            if (ploidy == 2) {
+                w[0] = F[j] * F[i];
+                w[1] = F[i] * F[4 + j];
+                w[2] = F[4 + j] * F[4 + i];
+            } else {
+                w[0] = F[i];
+                w[1] = F[4 + i];
+            }
+            for (int s = 0; s < ns; s++)
+                L[s] = w[s] * f + L[s];
+        }
+}
+
+std::string show(const double *L, int ns)
+{
+    std::string s;
+    char buf[32];
+    for (int i = 0; i < ns; i++) {
+        snprintf(buf, sizeof buf, "%e%s", L[i], i < ns - 1 ? " " : "");
+        s += buf;
+    }
+    return s;
+}
+
+const double FA[8] = {0.1, 0.2, 0.3, 0.4, 0.4, 0.3, 0.2, 0.1};
+const double FB[8] = {0.7, 0.1, 0.1, 0.1, 0.1, 0.1, 0.1, 0.7};
+
+TEST(Likelihood, Table)
+{
+    double t1[TABLE_SIZE], t2[TABLE_SIZE];
+    build_table(1, t1);
+    build_table(2, t2);
+    EXPECT_EQ(1.0, t2[(0 * 4 + 0) * 4 + 0]);
+    EXPECT_EQ(0.5, t2[(1 * 4 + 1) * 4 + 3]);
+    EXPECT_EQ(0.5, t2[(3 * 4 + 1) * 4 + 3]);
+    EXPECT_EQ(0.0, t2[(2 * 4 + 1) * 4 + 3]);
+    EXPECT_EQ(1.0, t1[(2 * 4 + 2) * 4 + 3]); // j has no say with one copy
+    EXPECT_EQ(0.0, t1[(2 * 4 + 3) * 4 + 2]);
+}
+
+TEST(Likelihood, WorkedValues)
+{
+    struct {
+        int ploidy, n;
+        std::vector<int> codes;
+        std::vector<double> eps;
+        const double *F;
+        const char *want;
+    } cases[] = {
+        {1, 1, {2}, {0}, FA, "3.000000e-01 2.000000e-01"},
+        {2, 1, {0}, {0}, FA, "1.000000e-01 2.500000e-01 4.000000e-01"},
+        {1, 0, {}, {}, FA, "1.000000e+00 1.000000e+00"},
+        {2, -4, {}, {}, FA, "1.000000e+00 1.000000e+00 1.000000e+00"},
+        {2, 3, {5, 5, 5}, {0.3, 0.2, 0.1}, FA, "1.000000e+00 1.000000e+00 1.000000e+00"},
+        // eps 1: every site is a uniform draw, 0.25 whatever the genotype
+        {2, 2, {0, 3}, {1, 1}, FA, "6.250000e-02 6.250000e-02 6.250000e-02"},
+        {2, 3, {0, 5, 3}, {0.01, 0.5, 0.02}, FB, "3.767950e-02 1.242475e-01 3.617950e-02"},
+        {1, 3, {0, 5, 3}, {0.01, 0.5, 0.02}, FB, "3.722500e-03 2.222500e-03"},
+    };
+    for (auto &c : cases) {
+        double table[TABLE_SIZE], L[3];
+        build_table(c.ploidy, table);
+        score_observation(table, c.ploidy, c.n, c.codes.data(), c.eps.data(), c.F, L);
+        EXPECT_EQ(c.want, show(L, nstates(c.ploidy)));
+    }
+}
+
+TEST(Likelihood, AbsentAlleleWithoutErrorAddsNothing)
+{
+    // Only genotypes holding allele 1 survive a site that saw allele 1 with
+    // eps 0: for one copy that is genotype 1 alone.
+    double table[TABLE_SIZE], L[3];
+    int codes[] = {1};
+    double eps[] = {0};
+    build_table(1, table);
+    score_observation(table, 1, 1, codes, eps, FA, L);
+    EXPECT_EQ(FA[1], L[0]);
+    EXPECT_EQ(FA[5], L[1]);
+}
+
+// An invalid operation makes the processor's default NaN, whose sign bit
+// is set. Where such a NaN meets a NaN of the other sign, which one an
+// addition or product keeps depends on the order the compiler puts the
+// operands in, for the literal rules as much as for ours, so only NaN-ness
+// is compared in that case.
+bool mixed;
+
+double pick(std::mt19937_64 &r)
+{
+    static const double odd[] = {0.0, -0.0, 1.0, 0.5, 1e-300, 1e300, -1.0, 2.0,
+                                 std::numeric_limits<double>::infinity(),
+                                 -std::numeric_limits<double>::infinity(),
+                                 -std::numeric_limits<double>::quiet_NaN(),
+                                 std::numeric_limits<double>::quiet_NaN(),
+                                 4.9e-324};
+    switch (r() % 8) {
+    case 0: {
+        double d = odd[r() % (sizeof odd / sizeof *odd)];
+        mixed |= std::isnan(d) && !std::signbit(d);
+        return d;
+    }
+    case 1: {
+        uint64_t u = r();
+        double d;
+        memcpy(&d, &u, sizeof d);
+        return std::isnan(d) ? 0.25 : d; // NaNs come from odd[]
+    }
+    default:
+        return std::uniform_real_distribution<double>(0, 1)(r);
+    }
+}
+
+uint64_t bits(double d)
+{
+    uint64_t u;
+    memcpy(&u, &d, sizeof u);
+    return u;
+}
+
+TEST(Likelihood, AgreesBitForBitWithTheLiteralRules)
+{
+    std::mt19937_64 r(4242);
+    double t[3][TABLE_SIZE];
+    build_table(1, t[1]);
+    build_table(2, t[2]);
+    for (int it = 0; it < 200000; it++) {
+        int ploidy = 1 + r() % 2;
+        int n = r() % 60;
+        std::vector<int> codes(n);
+        std::vector<double> eps(n);
+        double F[8];
+        mixed = false;
+        for (int g = 0; g < n; g++) {
+            codes[g] = r() % 6 == 0 ? 5 : r() % 4;
+            eps[g] = r() % 4 ? std::uniform_real_distribution<double>(0, 0.1)(r) : pick(r);
+        }
+        for (double &f : F)
+            f = pick(r);
+        double want[3], got[3];
+        literal(t[ploidy], ploidy, n, codes.data(), eps.data(), F, want);
+        score_observation(t[ploidy], ploidy, n, codes.data(), eps.data(), F, got);
+        for (int s = 0; s < nstates(ploidy); s++) {
+            if (mixed && std::isnan(want[s])) {
+                ASSERT_TRUE(std::isnan(got[s])) << "iteration " << it << " state " << s;
+                continue;
+            }
+            ASSERT_EQ(bits(want[s]), bits(got[s])) << "iteration " << it << " state " << s;
+        }
+    }
+}
+
+} // namespace

@@ -1,0 +1,111 @@
+// The likelihood program against a plain scanf/printf rendering of the same
+// rules, on random inputs, broken ones among them: standard output,
+// standard error and exit status must be the same bytes.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "tests/run.h"
+
+namespace {
+
+const std::string BIN = TARVO_BIN, LITERAL = LITERAL_BIN;
+
+std::string real(std::mt19937_64 &r)
+{
+    static const char *const odd[] = {"inf", "-inf", "-nan", "0x1p-3", "1e-320", "1e308",
+                                      "-0", "0", "1", ".5", "5.", "+0.25", "00012e-3",
+                                      "1e400", "0.1e-2", "INFINITY", "2e+"};
+    char buf[64];
+    switch (r() % 12) {
+    case 0:
+        return odd[r() % (sizeof odd / sizeof *odd)];
+    case 1:
+        snprintf(buf, sizeof buf, "%.17g", std::uniform_real_distribution<double>(0, 1)(r));
+        return buf;
+    case 2:
+        snprintf(buf, sizeof buf, "%e", std::uniform_real_distribution<double>(0, 1)(r));
+        return buf;
+    default:
+        snprintf(buf, sizeof buf, "%.6g", std::uniform_real_distribution<double>(0, 1)(r));
+        return buf;
+    }
+}
+
+std::vector<std::string> observations(std::mt19937_64 &r, int numobs, int n)
+{
+    std::vector<std::string> tok;
+    for (int o = 0; o < numobs; o++) {
+        for (int g = 0; g < n; g++)
+            tok.push_back(r() % 10 == 0 ? "5" : std::to_string(r() % 4));
+        for (int f = 0; f < 8; f++)
+            tok.push_back(real(r));
+        for (int g = 0; g < n; g++)
+            tok.push_back(r() % 3 ? std::to_string((double)(r() % 1000) / 10000).substr(0, 6)
+                                  : real(r));
+    }
+    return tok;
+}
+
+std::string join(std::mt19937_64 &r, const std::vector<std::string> &tok)
+{
+    std::string s;
+    for (size_t i = 0; i < tok.size(); i++)
+        s += tok[i] + (r() % 5 == 0 ? "\n" : " ");
+    return s;
+}
+
+void same(const std::vector<std::string> &args, const std::string &in)
+{
+    result want = run(LITERAL, args, in), got = run(BIN, args, in);
+    ASSERT_EQ(want.out, got.out) << in;
+    ASSERT_EQ(want.err, got.err) << in;
+    ASSERT_EQ(want.status, got.status) << in;
+}
+
+TEST(TarvoDiff, RandomAndBrokenInputs)
+{
+    static const char *const junk[] = {"x", "4", "-1", "6", "1e", "nan(", "3.5", "",
+                                       "--2", "0x", ".", "+", "99999999999"};
+    std::mt19937_64 r(31337);
+    for (int it = 0; it < 400; it++) {
+        int ploidy = 1 + r() % 2, numobs = 1 + r() % 6, n = (int)(r() % 10) - 1;
+        auto tok = observations(r, numobs, n > 0 ? n : 0);
+        std::string in;
+        switch (r() % 4) {
+        case 0: // one token replaced
+            tok[r() % tok.size()] = junk[r() % (sizeof junk / sizeof *junk)];
+            in = join(r, tok);
+            break;
+        case 1: // cut short at any byte
+            in = join(r, tok);
+            in.resize(r() % (in.size() + 1));
+            break;
+        case 2: // a stray NUL byte
+            in = join(r, tok);
+            in[r() % in.size()] = '\0';
+            break;
+        default:
+            in = join(r, tok);
+        }
+        same({"-t", std::to_string(numobs), "-p", std::to_string(ploidy), "-n",
+              std::to_string(n)},
+             in);
+        if (HasFatalFailure())
+            return;
+    }
+}
+
+TEST(TarvoDiff, ManyObservations)
+{
+    std::mt19937_64 r(8);
+    std::string in = join(r, observations(r, 5000, 50));
+    same({"-t", "5000", "-p", "2"}, in);
+    same({"-t", "5000", "-p", "1"}, in);
+}
+
+} // namespace

@@ -1,0 +1,180 @@
+// The likelihood program as a user runs it: arguments and standard input
+// in; exact standard output, standard error and exit status out.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "tests/run.h"
+
+namespace {
+
+const std::string BIN = TARVO_BIN;
+const std::string USAGE = "tarvo -t numobs -p ploidy < inputfile\n";
+const std::string EX = "0 5 3\n0.7 0.1 0.1 0.1 0.1 0.1 0.1 0.7\n0.01 0.5 0.02\n";
+const std::string EX2 = "3.767950e-02\t1.242475e-01\t3.617950e-02\n";
+const std::string EX1 = "3.722500e-03\t2.222500e-03\n";
+const std::string FREQ = " 0.1 0.2 0.3 0.4 0.4 0.3 0.2 0.1 ";
+
+std::string msg(const std::string &m)
+{
+    return "(tarvoprob) " + m + "\n";
+}
+
+struct row {
+    const char *name;
+    std::vector<std::string> args;
+    std::string in, out, err;
+    int status;
+};
+
+void check(const row &c, sink to = sink::capture)
+{
+    result r = run(BIN, c.args, c.in, to);
+    EXPECT_EQ(c.out, r.out) << c.name;
+    EXPECT_EQ(c.err, r.err) << c.name;
+    EXPECT_EQ(c.status, r.status) << c.name;
+}
+
+TEST(TarvoCli, Options)
+{
+    const row rows[] = {
+        {"no options", {}, EX, "", USAGE, 2},
+        {"-t 0", {"-t", "0", "-p", "2"}, EX, "", USAGE, 2},
+        {"-t -3", {"-t", "-3", "-p", "2"}, EX, "", USAGE, 2},
+        {"-t without digits", {"-t", "abc", "-p", "2"}, EX, "", USAGE, 2},
+        {"-p 0", {"-t", "1", "-p", "0"}, EX, "", USAGE, 2},
+        {"-p 3", {"-t", "1", "-p", "3"}, EX, "", USAGE, 2},
+        {"-p -1", {"-t", "1", "-p", "-1"}, EX, "", USAGE, 2},
+        {"no -p", {"-t", "1", "-n", "3"}, EX, "", USAGE, 2},
+        {"-t without argument", {"-p", "2", "-t"}, EX, "",
+         BIN + ": option requires an argument -- 't'\n" + USAGE, 2},
+        {"unknown option", {"-x", "-t", "1", "-p", "2"}, EX, "",
+         BIN + ": invalid option -- 'x'\n" + USAGE, 2},
+        {"last -p counts", {"-p", "1", "-p", "2", "-t", "1", "-n", "3"}, EX, EX2, "", 0},
+        {"attached arguments", {"-t1", "-p1", "-n3"}, EX, EX1, "", 0},
+        {"options after words", {"foo", "-t", "1", "bar", "-p2", "-n3"}, EX, EX2, "", 0},
+        {"-t 2x is 2", {"-t", "2x", "-p", "2", "-n", "3"}, EX + EX, EX2 + EX2, "", 0},
+        {"input after the last observation is not read", {"-t", "1", "-p", "2", "-n", "3"},
+         EX + "junk", EX2, "", 0},
+        {"-n 0", {"-t", "2", "-p", "1", "-n", "0"}, FREQ + FREQ,
+         "1.000000e+00\t1.000000e+00\n1.000000e+00\t1.000000e+00\n", "", 0},
+        {"-n -5", {"-t", "1", "-p", "2", "-n", "-5"}, FREQ,
+         "1.000000e+00\t1.000000e+00\t1.000000e+00\n", "", 0},
+    };
+    for (auto &c : rows)
+        check(c);
+}
+
+TEST(TarvoCli, InputErrors)
+{
+    const std::vector<std::string> p2 = {"-t", "2", "-p", "2", "-n", "3"};
+    const row rows[] = {
+        {"empty input", p2, "", "", msg("Error reading allele 0 on line 1"), 2},
+        {"ends after the second codes", p2, EX + "0 5 3\n", EX2,
+         msg("Error reading probability of allele 0 in population 0 on line 2"), 2},
+        {"letter at the fourth code", {"-t", "1", "-p", "1", "-n", "5"}, "0 1 2 x 3",
+         "", msg("Error reading allele 3 on line 1"), 2},
+        {"bad frequency", p2, "0 5 3 0.7 0.1 0.1 0.1 0.1 0.1 zz", "",
+         msg("Error reading probability of allele 2 in population 1 on line 1"), 2},
+        {"missing eps", p2, EX + "1 1 1" + FREQ + "0.1 0.2", EX2,
+         msg("Error reading eps of allele 2 on line 2"), 2},
+        {"code 4", p2, "0 4 3", "", msg("Invalid allele code 4 for allele 1 on line 1"), 2},
+        {"code -1", p2, "-1", "", msg("Invalid allele code -1 for allele 0 on line 1"), 2},
+        {"code 6 on line 2", p2, EX + "0 1 6", EX2,
+         msg("Invalid allele code 6 for allele 2 on line 2"), 2},
+        {"code wraps to 32 bits", p2, "99999999999", "",
+         msg("Invalid allele code 1215752191 for allele 0 on line 1"), 2},
+        {"code wraps to a valid one", {"-t", "1", "-p", "2", "-n", "1"},
+         "4294967297" + FREQ + "0", "2.000000e-01\t2.500000e-01\t3.000000e-01\n", "", 0},
+        {"a code written 3.5", p2, "3.5 1 1", "",
+         msg("Error reading allele 1 on line 1"), 2},
+        {"huge -n on a short input", {"-t", "1", "-p", "2", "-n", "2000000000"}, "0 1 2\n",
+         "", msg("Error reading allele 3 on line 1"), 2},
+        {"NUL byte", p2, std::string("0 5\0 3", 6), "", msg("Error reading allele 2 on line 1"),
+         2},
+    };
+    for (auto &c : rows)
+        check(c);
+}
+
+TEST(TarvoCli, SitesBeyondFifty)
+{
+    // Missing sites change nothing, so 60 sites whose last ten are missing
+    // must score as the first fifty do.
+    std::string codes, eps;
+    for (int g = 0; g < 50; g++) {
+        codes += std::to_string(g % 4) + " ";
+        eps += "0.0" + std::to_string(g % 9 + 1) + " ";
+    }
+    std::string tail_codes(20, ' '), tail_eps;
+    for (int g = 0; g < 10; g++) {
+        tail_codes[2 * g] = '5';
+        tail_eps += "0.5 ";
+    }
+    result fifty = run(BIN, {"-t", "1", "-p", "2"}, codes + FREQ + eps);
+    result sixty = run(BIN, {"-t", "1", "-p", "2", "-n", "60"},
+                       codes + tail_codes + FREQ + eps + tail_eps);
+    EXPECT_EQ(0, fifty.status);
+    EXPECT_EQ(0, sixty.status);
+    EXPECT_EQ(fifty.out, sixty.out);
+    EXPECT_EQ(2, std::count(sixty.out.begin(), sixty.out.end(), '\t')) << sixty.out;
+}
+
+TEST(TarvoCli, FailedWrites)
+{
+    const std::vector<std::string> args = {"-t", "1", "-p", "2", "-n", "3"};
+    check({"full disk", args, EX, "", msg("Error writing output: No space left on device"), 2},
+          sink::devfull);
+    check({"closed output", args, EX, "", msg("Error writing output: Bad file descriptor"), 2},
+          sink::closed);
+}
+
+TEST(TarvoCli, ClosedPipeIsQuiet)
+{
+    result b = run("/bin/bash", {"-c", "yes '0" + FREQ + "0.01' | head -n 200000 | " + BIN +
+                                           " -t 200000 -p 1 -n 1 | head -c 1 >/dev/null; "
+                                           "echo ${PIPESTATUS[2]}"},
+                   "");
+    EXPECT_EQ("141\n", b.out); // killed by SIGPIPE, nothing on standard error
+    EXPECT_EQ("", b.err);
+}
+
+// White space of any kind and amount between the numbers changes nothing.
+TEST(TarvoCli, LayoutOfTheInputDoesNotMatter)
+{
+    std::mt19937_64 r(5);
+    std::vector<std::string> tok;
+    for (int o = 0; o < 6; o++) {
+        for (int g = 0; g < 7; g++)
+            tok.push_back(std::to_string(g % 3 == 2 ? 5 : (o + g) % 4));
+        for (int f = 0; f < 8; f++)
+            tok.push_back("0." + std::to_string(1 + (o * 8 + f) % 9));
+        for (int g = 0; g < 7; g++)
+            tok.push_back(std::to_string(g + 1) + "e-3");
+    }
+    std::string lines;
+    for (size_t i = 0; i < tok.size(); i++)
+        lines += tok[i] + ((i + 1) % 22 == 0 ? "\n" : " ");
+    const std::vector<std::string> args = {"-t", "6", "-p", "2", "-n", "7"};
+    result want = run(BIN, args, lines);
+    ASSERT_EQ(0, want.status);
+    ASSERT_EQ(6, std::count(want.out.begin(), want.out.end(), '\n'));
+    const char *ws = " \t\n\v\f\r";
+    for (int variant = 0; variant < 40; variant++) {
+        std::string in = variant % 2 ? "\n\n" : "";
+        for (auto &t : tok) {
+            in += t;
+            for (int k = 0, n = 1 + r() % 3; k < n; k++)
+                in += ws[r() % 6];
+        }
+        result got = run(BIN, args, in);
+        EXPECT_EQ(want.out, got.out) << in;
+        EXPECT_EQ(0, got.status);
+    }
+}
+
+} // namespace
