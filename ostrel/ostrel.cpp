@@ -1,0 +1,156 @@
+// ostrel: writes, for each line of standard input, how many A, C, G, T and
+// N it holds.
+#include "ostrel/ostrel.h"
+
+#include "common/error.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+namespace {
+
+// One byte in front for a byte held back from the previous read.
+unsigned char in[1 + read_size];
+
+// Tallies wait here and go out in blocks of this size, or one by one to a
+// terminal.
+constexpr size_t out_size = 64 * 1024;
+// Five 20-digit counts and their separators.
+constexpr size_t max_tally = 5 * 21;
+char out[out_size];
+size_t out_len;
+
+// Writes the waiting tallies to standard output.
+void flush_out()
+{
+    size_t done = 0;
+    while (done < out_len) {
+        ssize_t w = write(1, out + done, out_len - done);
+        if (w < 0) {
+            if (errno == EINTR)
+                continue;
+            int e = errno;
+            out_len = 0;
+            error("Error writing output: %s\n", strerror(e));
+        }
+        done += static_cast<size_t>(w);
+    }
+    out_len = 0;
+}
+
+// Runs at exit, which error reaches with tallies of earlier lines still
+// waiting; they belong on standard output all the same. A failure here has
+// no one left to report to.
+void flush_at_exit()
+{
+    size_t done = 0;
+    while (done < out_len) {
+        ssize_t w = write(1, out + done, out_len - done);
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w <= 0)
+            break;
+        done += static_cast<size_t>(w);
+    }
+    out_len = 0;
+}
+
+// "00" to "99", so that a count takes one division per two digits.
+constexpr char pairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+char *put_count(char *q, uint64_t v)
+{
+    if (v < 10) {
+        *q = static_cast<char>('0' + v);
+        return q + 1;
+    }
+    if (v < 100) {
+        memcpy(q, pairs + 2 * v, 2);
+        return q + 2;
+    }
+    char digits[20];
+    size_t k = sizeof digits;
+    while (v >= 100) {
+        k -= 2;
+        memcpy(digits + k, pairs + 2 * (v % 100), 2);
+        v /= 100;
+    }
+    if (v >= 10) {
+        k -= 2;
+        memcpy(digits + k, pairs + 2 * v, 2);
+    } else {
+        digits[--k] = static_cast<char>('0' + v);
+    }
+    memcpy(q, digits + k, sizeof digits - k);
+    return q + (sizeof digits - k);
+}
+
+void put_tally(const uint64_t c[5])
+{
+    if (out_size - out_len < max_tally)
+        flush_out();
+    char *q = out + out_len;
+    for (int b = 0; b < 5; b++) {
+        q = put_count(q, c[b]);
+        *q++ = b < 4 ? '\t' : '\n';
+    }
+    out_len = static_cast<size_t>(q - out);
+}
+
+// Reads up to n bytes of standard input into p; 0 means end of input.
+size_t fill(unsigned char *p, size_t n)
+{
+    for (;;) {
+        ssize_t r = read(0, p, n);
+        if (r >= 0)
+            return static_cast<size_t>(r);
+        if (errno != EINTR)
+            error("Error reading input: %s\n", strerror(errno));
+    }
+}
+
+} // namespace
+
+int main()
+{
+    choose_kernel();
+    atexit(flush_at_exit);
+    const bool tty = isatty(1);
+    uint64_t c[5] = {0, 0, 0, 0, 0};
+    size_t held = 0;
+
+    for (;;) {
+        size_t n = held + fill(in + held, read_size);
+        if (n == held)
+            break;
+        // The last byte of the input is dropped unchecked, so a last byte
+        // other than a newline waits until the next read tells whether it
+        // is the last of all.
+        size_t end = in[n - 1] == '\n' ? n : n - 1;
+        const char *s = reinterpret_cast<const char *>(in);
+        size_t i = 0;
+        while (i < end) {
+            size_t k = encode(s + i, end - i, c);
+            if (k == end - i)
+                break;
+            put_tally(c);
+            memset(c, 0, sizeof c);
+            if (tty)
+                flush_out();
+            i += k + 1;
+        }
+        held = n - end;
+        if (held)
+            in[0] = in[n - 1];
+    }
+    // A final line without a newline, its last byte dropped.
+    if (held)
+        put_tally(c);
+    flush_out();
+    return 0;
+}

@@ -1,0 +1,224 @@
+#include "ostrel/ostrel.h"
+#include "tests/run.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <random>
+#include <string>
+#include <string_view>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+// The normal build and the one pinned to the plain scanner.
+const char *const programs[] = {OSTREL_BIN, OSTREL_SCALAR_BIN};
+
+// What a getline loop over `in` writes, with status 0 at a normal end: the
+// last byte of each line dropped, the rest checked, then the tally.
+result literal(const std::string &in)
+{
+    const std::string_view bases("ACGTN");
+    result r{"", "", 0};
+    for (size_t i = 0; i < in.size();) {
+        size_t nl = in.find('\n', i);
+        size_t next = nl == std::string::npos ? in.size() : nl + 1;
+        uint64_t c[5] = {0, 0, 0, 0, 0};
+        for (size_t j = i; j + 1 < next; j++) {
+            size_t b = bases.find(in[j]);
+            if (b == std::string_view::npos)
+                return {r.out, "Invalid base: " + std::string(1, in[j]) + "\n", 2};
+            c[b]++;
+        }
+        for (int b = 0; b < 5; b++)
+            r.out += std::to_string(c[b]) + (b < 4 ? "\t" : "\n");
+        i = next;
+    }
+    return r;
+}
+
+std::mt19937_64 rng(77);
+
+std::string random_bases(size_t n)
+{
+    std::string s(n, 'A');
+    for (char &ch : s)
+        ch = rng() % 50 == 0 ? 'N' : "ACGT"[rng() % 4];
+    return s;
+}
+
+void expect_run(const std::string &in, const result &want, const std::string &what,
+                const std::vector<std::string> &args = {})
+{
+    for (const char *prog : programs) {
+        result got = run(prog, args, in);
+        EXPECT_EQ(got.out, want.out) << prog << ": " << what;
+        EXPECT_EQ(got.err, want.err) << prog << ": " << what;
+        EXPECT_EQ(got.status, want.status) << prog << ": " << what;
+    }
+}
+
+TEST(OstrelRun, Table)
+{
+    const struct {
+        const char *name;
+        std::vector<std::string> args;
+        std::string in;
+        result want;
+    } rows[] = {
+        {"empty input", {}, "", {"", "", 0}},
+        {"newline only", {}, "\n", {"0\t0\t0\t0\t0\n", "", 0}},
+        {"each base once", {}, "ACGTN\n", {"1\t1\t1\t1\t1\n", "", 0}},
+        {"several lines", {}, "NNAG\n\nTTTT\n",
+         {"1\t0\t1\t0\t2\n0\t0\t0\t0\t0\n0\t0\t0\t4\t0\n", "", 0}},
+        {"words ignored", {"-h", "--version", "x"}, "ACGTN\n",
+         {"1\t1\t1\t1\t1\n", "", 0}},
+        {"last line unterminated", {}, "A\nACG", {"1\t0\t0\t0\t0\n1\t1\t0\t0\t0\n", "", 0}},
+        {"dropped last byte unchecked", {}, "ACGx", {"1\t1\t1\t0\t0\n", "", 0}},
+        {"lone final byte", {}, "\r", {"0\t0\t0\t0\t0\n", "", 0}},
+        {"lower case", {}, "ACGT\nacgt\nACGT\n", {"1\t1\t1\t1\t0\n", "Invalid base: a\n", 2}},
+        {"carriage return", {}, "ACGT\r\n", {"", "Invalid base: \r\n", 2}},
+        {"first of several", {}, "AC\nGGxyz\n", {"1\t1\t0\t0\t0\n", "Invalid base: x\n", 2}},
+        {"NUL byte", {}, std::string("AC\0G\n", 5), {"", std::string("Invalid base: \0\n", 16), 2}},
+        {"byte above 127", {}, "NN\xff\n", {"", "Invalid base: \xff\n", 2}},
+        {"space before newline", {}, "ACGT \n", {"", "Invalid base:  \n", 2}},
+        {"invalid before dropped byte", {}, "AxC", {"", "Invalid base: x\n", 2}},
+    };
+    for (auto &row : rows) {
+        EXPECT_EQ(literal(row.in).out, row.want.out) << "model: " << row.name;
+        expect_run(row.in, row.want, row.name, row.args);
+    }
+}
+
+// Reads are read_size bytes at file offsets that are multiples of it; these
+// put each kind of line end and each invalid byte next to those offsets.
+TEST(OstrelRun, LinesAcrossReads)
+{
+    for (size_t edge : {read_size, 2 * read_size})
+        for (size_t pos = edge - 2; pos <= edge + 2; pos++) {
+            std::string body = random_bases(pos) + "\n" + random_bases(90) + "\n";
+            std::string at = "@ " + std::to_string(pos);
+            // pos is the index of the first line's newline.
+            expect_run(body, literal(body), "newline" + at);
+            std::string s = body;
+            s[pos] = 'x';
+            expect_run(s, literal(s), "invalid byte" + at);
+            s = body;
+            s[pos - 1] = 'x';
+            expect_run(s, literal(s), "invalid last byte of line" + at);
+            s = body.substr(0, pos + 1);
+            s[pos] = 'x';
+            expect_run(s, literal(s), "input ends in invalid byte" + at);
+            s[pos] = 'T';
+            expect_run(s, literal(s), "input ends without newline" + at);
+            expect_run(s + "\n", literal(s + "\n"), "input ends with newline" + at);
+        }
+}
+
+TEST(OstrelRun, LongLinesAndManyLines)
+{
+    std::string in = random_bases(3 * read_size + 7) + "\n";
+    for (int i = 0; i < 20000; i++)
+        in += random_bases(rng() % (i % 100 == 0 ? 5000 : 150)) + "\n";
+    in += random_bases(2 * read_size) + "ACGNT";
+    expect_run(in, literal(in), "mixed lengths");
+    // A late invalid byte still leaves every earlier tally on standard output.
+    in[in.size() - read_size] = 'n';
+    expect_run(in, literal(in), "mixed lengths, late invalid byte");
+}
+
+TEST(OstrelRun, OutputFailures)
+{
+    const struct {
+        std::string in;
+        sink out;
+        result want;
+    } rows[] = {
+        {"ACGT\n", sink::devfull, {"", "Error writing output: No space left on device\n", 2}},
+        {"ACGT\n", sink::closed, {"", "Error writing output: Bad file descriptor\n", 2}},
+        {"", sink::devfull, {"", "", 0}},
+        {"", sink::closed, {"", "", 0}},
+        {"AC\nAx\n", sink::devfull, {"", "Invalid base: x\n", 2}},
+    };
+    for (const char *prog : programs)
+        for (auto &row : rows) {
+            result got = run(prog, {}, row.in, row.out);
+            EXPECT_EQ(got.err, row.want.err) << prog << ": " << row.in;
+            EXPECT_EQ(got.status, row.want.status) << prog << ": " << row.in;
+        }
+}
+
+TEST(OstrelRun, DirectoryOnInput)
+{
+    for (const char *prog : programs) {
+        result got = run(prog, {}, "", sink::capture, "/");
+        EXPECT_EQ(got.out, "");
+        EXPECT_EQ(got.err, "Error reading input: Is a directory\n");
+        EXPECT_EQ(got.status, 2);
+    }
+}
+
+TEST(OstrelRun, ClosedPipeEndsQuietlyBySignal)
+{
+    result got = shell(std::string("yes ACGT | head -c 10000000 | { ") + OSTREL_BIN +
+                       "; echo \"status $?\" >&2; } | head -c 1");
+    EXPECT_EQ(got.out, "1");
+    EXPECT_EQ(got.err, "status 141\n"); // 128 + SIGPIPE
+}
+
+// Reads from fd until `want` bytes have come, or nothing comes for 10 s.
+std::string read_for(int fd, size_t want)
+{
+    std::string s;
+    char buf[256];
+    pollfd p = {fd, POLLIN, 0};
+    while (s.size() < want && poll(&p, 1, 10000) == 1) {
+        ssize_t n = read(fd, buf, sizeof buf);
+        if (n <= 0)
+            break;
+        s.append(buf, static_cast<size_t>(n));
+    }
+    return s;
+}
+
+TEST(OstrelRun, TerminalGetsEachTallyBeforeTheNextLine)
+{
+    int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    termios raw;
+    ASSERT_EQ(tcgetattr(master, &raw), 0);
+    cfmakeraw(&raw);
+    ASSERT_EQ(tcsetattr(master, TCSANOW, &raw), 0);
+    int feed[2];
+    ASSERT_EQ(pipe(feed), 0);
+
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        int tty = open(ptsname(master), O_RDWR | O_NOCTTY);
+        dup2(feed[0], 0);
+        dup2(tty, 1);
+        close(feed[1]);
+        execl(OSTREL_BIN, OSTREL_BIN, static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    close(feed[0]);
+    // The pipe stays open, so a tally can only come out before the next line.
+    for (std::string line : {"ACGT\n", "NNNNNNNNNN\n"}) {
+        ASSERT_EQ(write(feed[1], line.data(), line.size()), (ssize_t)line.size());
+        std::string want = literal(line).out;
+        EXPECT_EQ(read_for(master, want.size()), want);
+    }
+    close(feed[1]);
+    int st;
+    waitpid(pid, &st, 0);
+    EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
+    close(master);
+}
+
+} // namespace
