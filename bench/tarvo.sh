@@ -1,0 +1,41 @@
+#!/bin/bash
+# Throughput and peak memory of tarvo on a generated workload:
+# 200,000 observations, ploidy 2, 50 sites, one observation per line.
+#
+#   bench/tarvo.sh [build-dir] [observations]
+#
+# Needs /usr/bin/time (Debian package "time") for the peak RSS.
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+build=${1:-$here/../build}
+numobs=${2:-200000}
+data=$here/data
+mkdir -p "$data"
+input=$data/tarvo-$numobs.txt
+
+cmake --build "$build" --target tarvo gen_tarvo >/dev/null
+[ -s "$input" ] || "$build/bench/gen_tarvo" "$numobs" > "$input"
+[ -x /usr/bin/time ] || { echo "install /usr/bin/time: apt-get install time" >&2; exit 2; }
+
+bytes=$(stat -c %s "$input")
+cat "$input" > /dev/null # into the page cache
+
+# Best of five runs.
+best=
+for i in 1 2 3 4 5; do
+    /usr/bin/time -f '%e %M' -o "$data/time.txt" \
+        "$build/tarvo" -t "$numobs" -p 2 < "$input" > /dev/null
+    read -r secs rss < "$data/time.txt"
+    if [ -z "$best" ] || awk "BEGIN{exit !($secs < $best)}"; then best=$secs; fi
+    peak=$rss
+done
+wc_secs=$( { /usr/bin/time -f '%e' wc -l < "$input" > /dev/null; } 2>&1 )
+
+awk -v b="$bytes" -v s="$best" -v n="$numobs" -v r="$peak" -v w="$wc_secs" 'BEGIN {
+    if (s == 0) s = 0.005; if (w == 0) w = 0.005
+    printf "input            %.1f MB, %d observations\n", b / 1e6, n
+    printf "tarvo            %.2f s, %.0f MB/s, %.0f observations/s\n", s, b / 1e6 / s, n / s
+    printf "peak RSS         %.1f MiB\n", r / 1024
+    printf "wc -l            %.2f s, %.0f MB/s\n", w, b / 1e6 / w
+}'
