@@ -1,6 +1,8 @@
 // Writes a tarvo workload: numobs observations of 50 sites for ploidy 2,
 // one per line, about one site in ten missing, frequencies and error rates
-// with six significant digits. Deterministic for a given seed.
+// with six significant digits. Deterministic for a given seed. With a third
+// argument "odd", about one number in four hundred is an extreme or special value,
+// for comparing builds on more than the everyday arithmetic.
 
 #include <cstdint>
 #include <cstdio>
@@ -21,14 +23,28 @@ static double unit()
     return (double)(next() >> 11) / 9007199254740992.0;
 }
 
+static bool odd;
+
+static void real(double x, const char *sep)
+{
+    static const char *const special[] = {"inf", "-inf", "nan", "-nan", "1e-310", "4.9e-324",
+                                          "1e308", "-1e308", "0", "-0", "1", "2.5e-200",
+                                          "0x1.fffffffffffffp-1", "1e-30", "1e30", "7"};
+    if (odd && next() % 400 == 0)
+        printf("%s%s", special[next() % 16], sep);
+    else
+        printf("%.6g%s", x, sep);
+}
+
 int main(int argc, char **argv)
 {
     if (argc < 2) {
-        fprintf(stderr, "usage: gen_tarvo numobs [seed] > file\n");
+        fprintf(stderr, "usage: gen_tarvo numobs [seed [odd]] > file\n");
         return 2;
     }
     long numobs = atol(argv[1]);
     state = argc > 2 ? strtoull(argv[2], nullptr, 10) : 20261208;
+    odd = argc > 3 && argv[3][0] == 'o';
     const int sites = 50;
     for (long o = 0; o < numobs; o++) {
         for (int g = 0; g < sites; g++)
@@ -38,10 +54,10 @@ int main(int argc, char **argv)
             for (double &x : f)
                 sum += x = 0.05 + unit();
             for (double x : f)
-                printf("%.6g ", x / sum);
+                real(x / sum, " ");
         }
         for (int g = 0; g < sites; g++)
-            printf(g < sites - 1 ? "%.6g " : "%.6g\n", 0.001 + 0.05 * unit());
+            real(0.001 + 0.05 * unit(), g < sites - 1 ? " " : "\n");
     }
     if (fflush(stdout) != 0) {
         perror("gen_tarvo");
