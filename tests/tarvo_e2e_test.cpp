@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -141,6 +143,31 @@ TEST(TarvoCli, ClosedPipeIsQuiet)
                    "");
     EXPECT_EQ("141\n", b.out); // killed by SIGPIPE, nothing on standard error
     EXPECT_EQ("", b.err);
+}
+
+std::string slurp(const std::string &path)
+{
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+}
+
+TEST(TarvoCli, ShippedExamples)
+{
+    const std::string dir = EXAMPLES;
+    struct {
+        const char *name;
+        std::vector<std::string> args;
+    } rows[] = {
+        {"ploidy1", {"-t", "3", "-p", "1", "-n", "4"}},
+        {"ploidy2", {"-t", "4", "-p", "2", "-n", "6"}},
+    };
+    for (auto &c : rows) {
+        std::string want = slurp(dir + "/" + c.name + ".expected");
+        ASSERT_FALSE(want.empty()) << c.name;
+        check({c.name, c.args, slurp(dir + "/" + c.name + ".txt"), want, "", 0});
+    }
 }
 
 // White space of any kind and amount between the numbers changes nothing.
