@@ -124,5 +124,8 @@ int main(int argc, char **argv)
     }
     if (fflush(stdout) != 0)
         error("(tarvoprob) Error writing output: %s\n", strerror(errno));
+    scan_close(&in);
+    free(codes);
+    free(eps);
     return 0;
 }
