@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "tarvo/scan.h"
+#include "tests/scan_compare.h"
 
 namespace {
 
@@ -25,55 +26,13 @@ int memfd(const std::string &text)
     return fd;
 }
 
-uint64_t bits(double d)
-{
-    uint64_t u;
-    memcpy(&u, &d, sizeof u);
-    return u;
-}
-
-// Reads `text` as a sequence of conversions, kinds[i] telling int ('d') or
-// double ('f'), through the scanner and through sscanf; reports the first
-// disagreement. Returns the number of conversions that succeeded.
+// Every conversion of the text must agree with sscanf; returns how many
+// converted.
 int compare(const std::string &text, const std::string &kinds, size_t cap)
 {
-    int fd = memfd(text);
-    scanner s;
-    if (!scan_open(&s, fd, cap))
-        abort();
-    size_t off = 0;
-    int done = 0;
-    for (char k : kinds) {
-        int n = -1, r;
-        bool ok;
-        if (k == 'd') {
-            int want = 0, got = 0;
-            r = sscanf(text.c_str() + off, "%d%n", &want, &n);
-            ok = scan_int(&s, &got);
-            EXPECT_EQ(r == 1, ok) << "int at " << off << " in [" << text << "]";
-            if (r == 1 && ok) {
-                EXPECT_EQ(want, got) << "at " << off << " in [" << text << "]";
-            }
-        } else {
-            double want = 0, got = 0;
-            r = sscanf(text.c_str() + off, "%lf%n", &want, &n);
-            ok = scan_double(&s, &got);
-            EXPECT_EQ(r == 1, ok) << "double at " << off << " in [" << text << "]";
-            if (r == 1 && ok) {
-                EXPECT_EQ(bits(want), bits(got)) << "at " << off << " in [" << text << "]";
-            }
-        }
-        if (r != 1 || !ok)
-            break;
-        off += n;
-        EXPECT_EQ(off, scan_offset(&s)) << "consumed, in [" << text << "]";
-        if (off != scan_offset(&s))
-            break;
-        done++;
-    }
-    scan_close(&s);
-    close(fd);
-    return done;
+    scan_verdict v = scan_compare(text, kinds, cap);
+    EXPECT_EQ("", v.error) << "in [" << text << "]";
+    return v.done;
 }
 
 const char *const WORDS[] = {
