@@ -10,7 +10,8 @@
 namespace {
 
 // scanf puts back at most one character; keeping a few more behind the read
-// position lets a slow conversion hand back what it read ahead.
+// position lets a slow conversion hand back what it read ahead. A quarter
+// of the smallest buffer, so a refill always has room.
 const size_t LOOKBEHIND = 64;
 
 enum { OK, SLOW, NEED };
@@ -284,14 +285,10 @@ __attribute__((noinline)) bool slow(scanner *s, const char *fmt, void *v)
 
 } // namespace
 
-bool scan_open(scanner *s, int fd, size_t cap)
+void scan_open(scanner *s, int fd, char *buf, size_t cap)
 {
-    if (cap < 4 * LOOKBEHIND)
-        cap = 4 * LOOKBEHIND;
-    // Past the sentinel, room for one eight-byte load that starts at it.
-    s->buf = (char *)calloc(cap + 16, 1);
-    if (!s->buf)
-        return false;
+    memset(buf, 0, cap + SCAN_SLACK);
+    s->buf = buf;
     s->fd = fd;
     s->cap = cap;
     s->pos = s->end = 0;
@@ -301,13 +298,6 @@ bool scan_open(scanner *s, int fd, size_t cap)
     s->handed = 0;
     s->base = 0;
     s->slowed = 0;
-    return true;
-}
-
-void scan_close(scanner *s)
-{
-    free(s->buf);
-    s->buf = nullptr;
 }
 
 template <typename T, typename F>

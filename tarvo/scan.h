@@ -21,10 +21,13 @@ struct scanner {
     size_t slowed; // conversions left to the C library
 };
 
-// Prepares s to read fd through a buffer of cap bytes (at least 256).
-// Returns false when the buffer cannot be allocated.
-bool scan_open(scanner *s, int fd, size_t cap);
-void scan_close(scanner *s);
+// Bytes a buffer needs beyond its capacity: a sentinel, and room for one
+// eight-byte load that starts at it.
+enum { SCAN_SLACK = 16 };
+
+// Prepares s to read fd through buf, which holds cap + SCAN_SLACK bytes;
+// cap is at least 256.
+void scan_open(scanner *s, int fd, char *buf, size_t cap);
 
 // Each returns true and stores the value when exactly one item converted.
 bool scan_int(scanner *s, int *v);

@@ -27,23 +27,31 @@ const size_t OUTPUT_BUFFER = 1 << 16;
     error("tarvo -t numobs -p ploidy < inputfile\n");
 }
 
+// Storage for the run, reused for every observation.
+char inbuf[INPUT_BUFFER + SCAN_SLACK];
+int *codes;
+double *eps;
+int cap; // sites that codes and eps hold
+
 // Storage grows with the sites actually read rather than with -n, so a huge
 // -n on a short input ends with the reading message, not a failed
 // allocation.
-void grow(int **codes, double **eps, int *cap, int numalleles)
+void grow(int numalleles)
 {
-    long n = 2L * *cap;
+    long n = cap ? 2L * cap : DEFAULT_SITES;
     if (n > numalleles)
         n = numalleles;
-    int *c = (int *)realloc(*codes, (size_t)n * sizeof **codes);
+    if (n <= cap)
+        return;
+    int *c = (int *)realloc(codes, (size_t)n * sizeof *codes);
     if (c)
-        *codes = c;
-    double *e = (double *)realloc(*eps, (size_t)n * sizeof **eps);
+        codes = c;
+    double *e = (double *)realloc(eps, (size_t)n * sizeof *eps);
     if (e)
-        *eps = e;
+        eps = e;
     if (!c || !e)
         error("(tarvoprob) Out of memory\n");
-    *cap = (int)n;
+    cap = (int)n;
 }
 
 void emit(const char *text, size_t n)
@@ -81,12 +89,9 @@ int main(int argc, char **argv)
     build_table(ploidy, table);
     const int ns = nstates(ploidy);
 
-    int cap = DEFAULT_SITES;
-    int *codes = (int *)malloc(cap * sizeof *codes);
-    double *eps = (double *)malloc(cap * sizeof *eps);
+    grow(DEFAULT_SITES);
     scanner in;
-    if (!codes || !eps || !scan_open(&in, 0, INPUT_BUFFER))
-        error("(tarvoprob) Out of memory\n");
+    scan_open(&in, 0, inbuf, INPUT_BUFFER);
     // A terminal keeps its line buffering so each line shows as it is made.
     if (!isatty(1))
         setvbuf(stdout, nullptr, _IOFBF, OUTPUT_BUFFER);
@@ -97,7 +102,7 @@ int main(int argc, char **argv)
         const int line = r + 1;
         for (int g = 0; g < numalleles; g++) {
             if (g == cap)
-                grow(&codes, &eps, &cap, numalleles);
+                grow(numalleles);
             if (!scan_int(&in, &codes[g]))
                 error("(tarvoprob) Error reading allele %d on line %d\n", g, line);
             int k = codes[g];
@@ -124,8 +129,5 @@ int main(int argc, char **argv)
     }
     if (fflush(stdout) != 0)
         error("(tarvoprob) Error writing output: %s\n", strerror(errno));
-    scan_close(&in);
-    free(codes);
-    free(eps);
     return 0;
 }

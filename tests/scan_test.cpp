@@ -11,6 +11,7 @@
 #include <string>
 #include <sys/mman.h>
 #include <unistd.h>
+#include <vector>
 
 #include "tarvo/scan.h"
 #include "tests/scan_compare.h"
@@ -221,7 +222,8 @@ TEST(Scan, EverydayNumbersStayOnTheFastPath)
     text += "7 ";
     int fd = memfd(text);
     scanner s;
-    ASSERT_TRUE(scan_open(&s, fd, 4096));
+    std::vector<char> buf(4096 + SCAN_SLACK);
+    scan_open(&s, fd, buf.data(), 4096);
     int v;
     double d;
     for (int i = 0; i < 20000; i++) {
@@ -231,7 +233,6 @@ TEST(Scan, EverydayNumbersStayOnTheFastPath)
     ASSERT_TRUE(scan_int(&s, &v));
     EXPECT_EQ(0u, s.slowed);
     EXPECT_FALSE(scan_int(&s, &v));
-    scan_close(&s);
     close(fd);
 }
 
@@ -240,7 +241,8 @@ TEST(Scan, EndOfInputAfterWhiteSpaceIsAFailure)
     for (const char *text : {"", " ", "\n\n\t", "1 ", "1\n \v"}) {
         int fd = memfd(text);
         scanner s;
-        ASSERT_TRUE(scan_open(&s, fd, 1 << 18));
+        std::vector<char> buf(256 + SCAN_SLACK);
+        scan_open(&s, fd, buf.data(), 256);
         int v;
         if (strchr(text, '1')) {
             EXPECT_TRUE(scan_int(&s, &v));
@@ -248,7 +250,6 @@ TEST(Scan, EndOfInputAfterWhiteSpaceIsAFailure)
         EXPECT_FALSE(scan_int(&s, &v)) << "[" << text << "]";
         double d;
         EXPECT_FALSE(scan_double(&s, &d));
-        scan_close(&s);
         close(fd);
     }
 }
