@@ -212,7 +212,7 @@ int fast_double(const char *p, const char *e, double *v, const char **stop)
     int a = run8(x), b = 0;
     if (a == 8)
         return plain_double(p, e, v, stop);
-    uint64_t m = a ? val8(x, a) : 0;
+    uint64_t m = a > 1 ? val8(x, a) : a ? (uint64_t)(*q - '0') : 0;
     q += a;
     if (*q == '.') {
         x = load8(++q);
@@ -300,34 +300,48 @@ void scan_open(scanner *s, int fd, char *buf, size_t cap)
     s->slowed = 0;
 }
 
+// Converts up to n items into v and returns how many converted before the
+// first failure. While the fast path holds, the read position stays in a
+// register from one item to the next.
 template <typename T, typename F>
-static inline bool scan(scanner *s, T *v, F fast, const char *fmt)
+static inline int scan_n(scanner *s, T *v, int n, F fast, const char *fmt)
 {
-    for (;;) {
+    int i = 0;
+    while (i < n) {
         const char *b = s->buf, *p = b + s->pos, *e = b + s->end;
-        while (isws(*p))
-            p++;
-        const char *stop;
-        int r = p == e ? NEED : fast(p, e, v, &stop);
-        if (r == OK) {
-            s->pos = stop - b;
-            return true;
+        int r = OK;
+        for (; i < n; i++) {
+            while (isws(*p))
+                p++;
+            const char *stop;
+            r = p == e ? NEED : fast(p, e, &v[i], &stop);
+            if (r != OK)
+                break;
+            p = stop;
         }
         s->pos = p - b;
+        if (i == n)
+            break;
         if (r == NEED && refill(s))
             continue;
-        if (p == e)
-            return false; // nothing but white space up to the end
-        return slow(s, fmt, v);
+        if (p == e || !slow(s, fmt, &v[i]))
+            return i; // end of input, or not a number
+        i++;
     }
+    return i;
 }
 
 bool scan_int(scanner *s, int *v)
 {
-    return scan(s, v, fast_int, "%d%n");
+    return scan_n(s, v, 1, fast_int, "%d%n") == 1;
 }
 
 bool scan_double(scanner *s, double *v)
 {
-    return scan(s, v, fast_double, "%lf%n");
+    return scan_n(s, v, 1, fast_double, "%lf%n") == 1;
+}
+
+int scan_doubles(scanner *s, double *v, int n)
+{
+    return scan_n(s, v, n, fast_double, "%lf%n");
 }

@@ -33,6 +33,10 @@ void scan_open(scanner *s, int fd, char *buf, size_t cap);
 bool scan_int(scanner *s, int *v);
 bool scan_double(scanner *s, double *v);
 
+// Reads up to n doubles; returns how many converted before the first
+// failure (n when all did).
+int scan_doubles(scanner *s, double *v, int n);
+
 // Stream offset of the next unread byte.
 inline size_t scan_offset(const scanner *s)
 {

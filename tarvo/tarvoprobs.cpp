@@ -110,14 +110,12 @@ int main(int argc, char **argv)
                 error("(tarvoprob) Invalid allele code %d for allele %d on line %d\n",
                       k, g, line);
         }
-        for (int pop = 0; pop < 2; pop++)
-            for (int a = 0; a < 4; a++)
-                if (!scan_double(&in, &freq[pop * 4 + a]))
-                    error("(tarvoprob) Error reading probability of allele %d in "
-                          "population %d on line %d\n", a, pop, line);
-        for (int g = 0; g < numalleles; g++)
-            if (!scan_double(&in, &eps[g]))
-                error("(tarvoprob) Error reading eps of allele %d on line %d\n", g, line);
+        int got = scan_doubles(&in, freq, 8);
+        if (got < 8)
+            error("(tarvoprob) Error reading probability of allele %d in population %d on "
+                  "line %d\n", got % 4, got / 4, line);
+        if (numalleles > 0 && (got = scan_doubles(&in, eps, numalleles)) < numalleles)
+            error("(tarvoprob) Error reading eps of allele %d on line %d\n", got, line);
 
         score_observation(table, ploidy, numalleles, codes, eps, freq, L);
         char *p = text;

@@ -27,8 +27,9 @@ inline uint64_t scan_bits(double d)
     return u;
 }
 
-// kinds[i] tells int ('d') or double (anything else) for conversion i. The
-// text must hold no NUL byte: sscanf would take it for the end.
+// kinds[i] tells int ('d'), double ('f') or double read in a batch with
+// its neighbours of the same kind ('b') for conversion i. The text must hold
+// no NUL byte: sscanf would take it for the end.
 inline scan_verdict scan_compare(const std::string &text, const std::string &kinds, size_t cap)
 {
     int fd = memfd_create("scan", 0);
@@ -41,10 +42,43 @@ inline scan_verdict scan_compare(const std::string &text, const std::string &kin
     scan_verdict v{0, ""};
     size_t off = 0;
     char what[160];
-    for (char k : kinds) {
+    for (size_t i = 0; i < kinds.size(); i++) {
+        char k = kinds[i];
         int n = -1, r;
         bool ok;
         what[0] = '\0';
+        if (k == 'b') {
+            size_t len = kinds.find_first_not_of('b', i);
+            len = (len == std::string::npos ? kinds.size() : len) - i;
+            std::vector<double> want(len), got(len);
+            size_t at = off, conv = 0;
+            for (; conv < len; conv++) {
+                if (sscanf(text.c_str() + at, "%lf%n", &want[conv], &n) != 1)
+                    break;
+                at += n;
+            }
+            size_t did = scan_doubles(&s, got.data(), (int)len);
+            if (did != conv)
+                snprintf(what, sizeof what, "batch at %zu: %zu converted, want %zu", off, did,
+                         conv);
+            for (size_t j = 0; j < conv && j < did && !what[0]; j++)
+                if (scan_bits(want[j]) != scan_bits(got[j]))
+                    snprintf(what, sizeof what, "batch at %zu, item %zu: %a, want %a", off, j,
+                             got[j], want[j]);
+            if (!what[0] && conv == len && at != scan_offset(&s))
+                snprintf(what, sizeof what, "batch at %zu: stopped at %zu, want %zu", off,
+                         scan_offset(&s), at);
+            if (what[0]) {
+                v.error = what;
+                break;
+            }
+            v.done += conv;
+            if (conv < len)
+                break;
+            off = at;
+            i += len - 1;
+            continue;
+        }
         if (k == 'd') {
             int want = 0, got = 0;
             r = sscanf(text.c_str() + off, "%d%n", &want, &n);

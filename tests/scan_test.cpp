@@ -146,7 +146,7 @@ std::string kinds(std::mt19937_64 &r, int n)
 {
     std::string k;
     for (int i = 0; i < n; i++)
-        k += r() % 3 == 0 ? 'd' : 'f';
+        k += "dfb"[r() % 3];
     return k;
 }
 
@@ -156,6 +156,7 @@ TEST(Scan, AgreesWithSscanfOnSingleItems)
         for (const char *after : {"", " ", "\n7", "x", ".5", "e", "(", "  \t"}) {
             std::string text = std::string(w) + after;
             compare(text, "ff", 1 << 18);
+            compare(text, "bbb", 1 << 18);
             compare(text, "dd", 1 << 18);
             compare(text, "df", 1 << 18);
         }
