@@ -13,11 +13,9 @@ constexpr code_table make_codes()
     code_table t{};
     for (signed char &c : t.code)
         c = -1;
-    t.code['A'] = 0;
-    t.code['C'] = 1;
-    t.code['G'] = 2;
-    t.code['T'] = 3;
-    t.code['N'] = 4;
+    const char bases[] = "ACGTN";
+    for (int k = 0; k < 5; k++)
+        t.code[static_cast<unsigned char>(bases[k])] = static_cast<signed char>(k);
     return t;
 }
 

@@ -10,4 +10,5 @@ target_compile_definitions(ostrel_tests PRIVATE
   OSTREL_BIN="$<TARGET_FILE:ostrel>"
   OSTREL_SCALAR_BIN="$<TARGET_FILE:ostrel_scalar>")
 add_dependencies(ostrel_tests ostrel ostrel_scalar)
-gtest_discover_tests(ostrel_tests DISCOVERY_TIMEOUT 60)
+# A fault in the read or write loops tends to hang rather than fail.
+gtest_discover_tests(ostrel_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)

@@ -50,12 +50,27 @@ std::string random_bases(size_t n)
     return s;
 }
 
+// Equal strings; otherwise where they part, without printing megabytes.
+testing::AssertionResult same(const std::string &got, const std::string &want)
+{
+    if (got == want)
+        return testing::AssertionSuccess();
+    size_t i = 0;
+    while (i < got.size() && i < want.size() && got[i] == want[i])
+        i++;
+    size_t from = i < 20 ? 0 : i - 20;
+    return testing::AssertionFailure()
+           << "differ at byte " << i << " of " << got.size() << " (want "
+           << want.size() << "): got \"" << got.substr(from, 40) << "\", want \""
+           << want.substr(from, 40) << "\"";
+}
+
 void expect_run(const std::string &in, const result &want, const std::string &what,
                 const std::vector<std::string> &args = {})
 {
     for (const char *prog : programs) {
         result got = run(prog, args, in);
-        EXPECT_EQ(got.out, want.out) << prog << ": " << what;
+        EXPECT_TRUE(same(got.out, want.out)) << prog << ": " << what;
         EXPECT_EQ(got.err, want.err) << prog << ": " << what;
         EXPECT_EQ(got.status, want.status) << prog << ": " << what;
     }
