@@ -1,6 +1,5 @@
 #include "tarvo/likelihood.h"
-
-#include <cstring>
+#include "tarvo/lanes.h"
 
 int nstates(int ploidy)
 {
@@ -17,18 +16,19 @@ void build_table(int ploidy, double *table)
             }
 }
 
-// The probability of the observed allele given table entry t; the order of
-// the operations fixes the rounding of every result.
-static inline double site(double t, double e)
+void products_base(const double *table, int numalleles, const int *codes, const double *eps,
+                   double *f)
 {
-    return (1.0 - (e * 3.0) * 0.25) * t + ((1.0 - t) * e) * 0.25;
+    lanes(table, numalleles, codes, eps, f);
 }
 
-// Four lanes of doubles and of their bits. Without AVX the compiler splits
-// each operation into two SSE2 ones; either way every lane's product is the
-// same single rounded multiplication.
-typedef double v4 __attribute__((vector_size(32)));
-typedef long long m4 __attribute__((vector_size(32)));
+static bool avx2()
+{
+    __builtin_cpu_init(); // this runs before main, perhaps before the library's own set-up
+    return __builtin_cpu_supports("avx2");
+}
+
+bool use_avx2 = avx2();
 
 void score_observation(const double *table, int ploidy, int numalleles,
                        const int *codes, const double *eps,
@@ -36,39 +36,12 @@ void score_observation(const double *table, int ploidy, int numalleles,
 {
     const int ns = nstates(ploidy);
     const int nj = ploidy == 2 ? 4 : 1;
-
-    // The table holds only 0, 1/2 and 1, so a site has at most three
-    // distinct probabilities. They are computed once per site, and each
-    // genotype (lane i * 4 + j) picks its own by bit masks: the same
-    // operations on the same operands as evaluating the site probability
-    // per genotype. With one copy the lanes j > 0 are computed and unused.
-    m4 half[4][4], one[4][4];
-    for (int k = 0; k < 4; k++)
-        for (int q = 0; q < 4; q++) {
-            v4 t;
-            memcpy(&t, table + k * 16 + q * 4, sizeof t);
-            half[k][q] = t == 0.5;
-            one[k][q] = t == 1.0;
-        }
-    v4 f[4];
-    for (auto &q : f)
-        q = (v4){1.0, 1.0, 1.0, 1.0};
-
-    for (int s = 0; s < numalleles; s++) {
-        int k = codes[s];
-        if (k == MISSING)
-            continue;
-        double e = eps[s];
-        double p0 = site(0.0, e), ph = site(0.5, e), p1 = site(1.0, e);
-        m4 b0 = (m4)(v4){p0, p0, p0, p0};
-        m4 dh = (m4)(v4){ph, ph, ph, ph} ^ b0;
-        m4 d1 = (m4)(v4){p1, p1, p1, p1} ^ b0;
-        for (int q = 0; q < 4; q++)
-            f[q] = f[q] * (v4)(b0 ^ (dh & half[k][q]) ^ (d1 & one[k][q]));
-    }
-
     double fg[16];
-    memcpy(fg, f, sizeof fg);
+    if (use_avx2)
+        products_avx2(table, numalleles, codes, eps, fg);
+    else
+        products_base(table, numalleles, codes, eps, fg);
+
     for (int s = 0; s < ns; s++)
         L[s] = 0.0;
     const double *F0 = freq, *F1 = freq + 4;

@@ -159,7 +159,26 @@ uint64_t bits(double d)
     return u;
 }
 
-TEST(Likelihood, AgreesBitForBitWithTheLiteralRules)
+// Both builds of the genotype products, whichever this processor would run.
+class Builds : public testing::TestWithParam<bool> {
+  protected:
+    void SetUp() override
+    {
+        if (GetParam() && !__builtin_cpu_supports("avx2"))
+            GTEST_SKIP() << "no AVX2 here";
+        saved = use_avx2;
+        use_avx2 = GetParam();
+    }
+    void TearDown() override { use_avx2 = saved; }
+    bool saved = false;
+};
+
+INSTANTIATE_TEST_SUITE_P(Likelihood, Builds, testing::Bool(),
+                         [](const testing::TestParamInfo<bool> &i) {
+                             return i.param ? "avx2" : "baseline";
+                         });
+
+TEST_P(Builds, AgreeBitForBitWithTheLiteralRules)
 {
     std::mt19937_64 r(4242);
     double t[3][TABLE_SIZE];
