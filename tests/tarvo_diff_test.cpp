@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <random>
 #include <string>
@@ -106,6 +107,45 @@ TEST(TarvoDiff, ManyObservations)
     std::string in = join(r, observations(r, 5000, 50));
     same({"-t", "5000", "-p", "2"}, in);
     same({"-t", "5000", "-p", "1"}, in);
+}
+
+} // namespace
+
+namespace {
+
+// Cut short at every byte, the worked example must end with the message for
+// the item the cut fell in, and the lines of the whole observations before
+// it intact.
+TEST(TarvoDiff, TruncatedAtEveryByte)
+{
+    const std::string ex = "0 5 3\n0.7 0.1 0.1 0.1 0.1 0.1 0.1 0.7\n0.01 0.5 0.02\n"
+                           "1 1 2\n0.25 0.25 0.25 0.25 0.4 0.3 0.2 0.1\n0.001 0.002 0.5\n";
+    const std::vector<std::string> args = {"-t", "2", "-p", "2", "-n", "3"};
+    result full = run(BIN, args, ex);
+    ASSERT_EQ(0, full.status);
+    const std::string first = full.out.substr(0, full.out.find('\n') + 1);
+    ASSERT_EQ("3.767950e-02\t1.242475e-01\t3.617950e-02\n", first);
+    for (size_t cut = 0; cut < ex.size(); cut++) {
+        std::string in = ex.substr(0, cut);
+        result got = run(BIN, args, in), want = run(LITERAL, args, in);
+        // The last number of the input may be cut to a shorter number
+        // rather than lost, so a cut can also complete the run.
+        if (got.status == 0) {
+            EXPECT_EQ(full.out.size(), got.out.size()) << cut;
+            continue;
+        }
+        EXPECT_EQ(2, got.status) << cut;
+        EXPECT_EQ(want.err, got.err) << cut;
+        EXPECT_EQ(0u, got.err.find("(tarvoprob) Error reading ")) << cut;
+        // The first line is out once the first observation's last number
+        // has begun; a cut in that number shortens it.
+        EXPECT_EQ(want.out, got.out) << cut;
+        EXPECT_EQ(cut > ex.find("0.02") ? 1 : 0, std::count(got.out.begin(), got.out.end(), '\n'))
+            << cut;
+        if (cut > ex.find("0.02 ")) {
+            EXPECT_EQ(first, got.out) << cut;
+        }
+    }
 }
 
 } // namespace
