@@ -1,0 +1,59 @@
+#!/bin/bash
+# Runs both programs under valgrind over ordinary, broken and failing
+# inputs: no invalid access, no use of uninitialised memory, no leak, and
+# each run ends with the status it would have without valgrind.
+#
+#   tests/valgrind.sh BUILD-DIR
+set -uo pipefail
+
+build=${1:?usage: tests/valgrind.sh BUILD-DIR}
+root=$(cd "$(dirname "$0")/.." && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail=0
+runs=0
+
+# check STATUS INPUT PROGRAM ARGS...: valgrind exits 99 on any error it finds.
+check() {
+    local want=$1 input=$2
+    shift 2
+    valgrind -q --error-exitcode=99 --leak-check=full --show-leak-kinds=definite,indirect \
+        --errors-for-leak-kinds=definite,indirect "$@" < "$input" > "$work/out" 2> "$work/err"
+    local got=$?
+    runs=$((runs + 1))
+    if [ "$got" != "$want" ]; then
+        echo "FAILED (status $got, want $want): $* < $input"
+        cat "$work/err"
+        fail=1
+    fi
+}
+
+"$build/bench/gen_tarvo" 2000 > "$work/obs.txt"
+"$build/bench/gen_tarvo" 2000 9 odd > "$work/odd.txt"
+head -c 50000 "$work/obs.txt" > "$work/cut.txt"
+printf '0 4 3\n' > "$work/badcode.txt"
+: > "$work/empty.txt"
+
+check 0 "$root/examples/ploidy1.txt" "$build/tarvo" -t 3 -p 1 -n 4
+check 0 "$root/examples/ploidy2.txt" "$build/tarvo" -t 4 -p 2 -n 6
+check 0 "$work/obs.txt" "$build/tarvo" -t 2000 -p 2
+check 0 "$work/odd.txt" "$build/tarvo" -t 2000 -p 1
+check 2 "$work/cut.txt" "$build/tarvo" -t 2000 -p 2
+check 2 "$work/badcode.txt" "$build/tarvo" -t 1 -p 2 -n 3
+check 2 "$work/obs.txt" "$build/tarvo" -t 1 -p 2 -n 2000000
+check 2 "$work/empty.txt" "$build/tarvo" -p 2
+
+if [ -x "$build/ostrel" ]; then
+    awk 'BEGIN { srand(3); for (i = 0; i < 3000; i++) { n = int(rand() * 300); s = "";
+         for (j = 0; j < n; j++) s = s substr("ACGTN", 1 + int(rand() * 5), 1); print s } }' \
+        > "$work/bases.txt"
+    printf 'ACGT\nACxT\n' > "$work/badbase.txt"
+    printf 'ACG' > "$work/unterminated.txt"
+    check 0 "$work/bases.txt" "$build/ostrel"
+    check 0 "$work/unterminated.txt" "$build/ostrel"
+    check 0 "$work/empty.txt" "$build/ostrel"
+    check 2 "$work/badbase.txt" "$build/ostrel"
+fi
+
+echo "valgrind: $runs runs, $([ $fail = 0 ] && echo "no errors" || echo "errors found")"
+exit $fail
