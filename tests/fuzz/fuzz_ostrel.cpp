@@ -1,0 +1,118 @@
+// The whole base tally program on any input, fed through a pipe in pieces
+// whose sizes the first byte of the input picks, against a plain reading
+// of the rules: the same tallies, the same message for the first byte that
+// is not a base. The program's failures come back here instead of ending
+// the process.
+
+#include <csetjmp>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <sys/mman.h>
+#include <thread>
+#include <unistd.h>
+
+int ostrel_main();
+
+static jmp_buf back;
+
+void error_escape()
+{
+    longjmp(back, 1);
+}
+
+namespace {
+
+// What the program must write: tallies on standard output, and the message
+// for the first line holding a byte that is not a base.
+void expect(const uint8_t *p, size_t n, std::string &out, std::string &err)
+{
+    size_t i = 0;
+    while (i < n) {
+        const uint8_t *nl = (const uint8_t *)memchr(p + i, '\n', n - i);
+        size_t len = (nl ? (size_t)(nl - p) + 1 : n) - i; // the line, newline included
+        unsigned long c[5] = {0, 0, 0, 0, 0};
+        for (size_t j = i; j < i + len - 1; j++) {
+            const char *b = strchr("ACGTN", p[j]);
+            if (!p[j] || !b) {
+                err = std::string("Invalid base: ") + (char)p[j] + "\n";
+                return;
+            }
+            c[b - "ACGTN"]++;
+        }
+        char buf[120];
+        snprintf(buf, sizeof buf, "%lu\t%lu\t%lu\t%lu\t%lu\n", c[0], c[1], c[2], c[3], c[4]);
+        out += buf;
+        i += len;
+    }
+}
+
+std::string slurp(int fd)
+{
+    std::string s;
+    char buf[4096];
+    ssize_t r;
+    lseek(fd, 0, SEEK_SET);
+    while ((r = read(fd, buf, sizeof buf)) > 0)
+        s.append(buf, r);
+    return s;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    if (size < 1)
+        return 0;
+    const uint8_t *p = data + 1;
+    size_t n = size - 1, piece = 1 + data[0] * 7;
+
+    int pipefd[2], outfd = memfd_create("stdout", 0);
+    if (pipe(pipefd) != 0 || outfd < 0)
+        abort();
+    int saved_in = dup(0), saved_out = dup(1);
+    dup2(pipefd[0], 0);
+    close(pipefd[0]);
+    dup2(outfd, 1);
+    std::thread writer([&] {
+        for (size_t i = 0; i < n; i += piece)
+            if (write(pipefd[1], p + i, n - i < piece ? n - i : piece) < 0)
+                break;
+        close(pipefd[1]);
+    });
+    char *errbuf = nullptr;
+    size_t errlen = 0;
+    FILE *saved_err = stderr;
+    stderr = open_memstream(&errbuf, &errlen);
+    bool failed = setjmp(back) != 0;
+    if (!failed)
+        ostrel_main();
+    fclose(stderr);
+    stderr = saved_err;
+    // Drain what a failure left unread, so the writer can finish.
+    char sink[4096];
+    while (read(0, sink, sizeof sink) > 0) {
+    }
+    writer.join();
+    dup2(saved_in, 0);
+    dup2(saved_out, 1);
+    close(saved_in);
+    close(saved_out);
+
+    std::string out = slurp(outfd), err(errbuf, errlen), want_out, want_err;
+    close(outfd);
+    free(errbuf);
+    expect(p, n, want_out, want_err);
+    // Tallies still waiting in the program's buffer when a failure came
+    // back here never reach the output, so then only a prefix is checked.
+    bool ok = err == want_err && failed == !want_err.empty() &&
+              (failed ? want_out.compare(0, out.size(), out) == 0 : out == want_out);
+    if (!ok) {
+        fprintf(stderr, "ostrel: stdout [%s] want [%s], stderr [%s] want [%s]\n", out.c_str(),
+                want_out.c_str(), err.c_str(), want_err.c_str());
+        abort();
+    }
+    return 0;
+}
