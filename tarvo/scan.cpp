@@ -331,7 +331,7 @@ static inline int scan_n(scanner *s, T *v, int n, F fast, const char *fmt)
     return i;
 }
 
-bool scan_int(scanner *s, int *v)
+bool scan_int_any(scanner *s, int *v)
 {
     return scan_n(s, v, 1, fast_int, "%d%n") == 1;
 }

@@ -30,8 +30,23 @@ enum { SCAN_SLACK = 16 };
 void scan_open(scanner *s, int fd, char *buf, size_t cap);
 
 // Each returns true and stores the value when exactly one item converted.
-bool scan_int(scanner *s, int *v);
+bool scan_int_any(scanner *s, int *v);
 bool scan_double(scanner *s, double *v);
+
+inline bool scan_int(scanner *s, int *v)
+{
+    // An allele code: one digit between a space or newline and another. A
+    // byte at or past the end cannot pass, as the sentinel NUL that ends
+    // the bytes read comes first.
+    const char *p = s->buf + s->pos;
+    if ((p[0] == ' ' || p[0] == '\n') && (unsigned)(p[1] - '0') < 10 &&
+        (p[2] == ' ' || p[2] == '\n')) {
+        *v = p[1] - '0';
+        s->pos += 2;
+        return true;
+    }
+    return scan_int_any(s, v);
+}
 
 // Reads up to n doubles; returns how many converted before the first
 // failure (n when all did).
