@@ -53,11 +53,9 @@ inline void lanes(const double *table, int numalleles, const int *codes, const d
             continue;
         double e = eps[s];
         double p0 = site(0.0, e), ph = site(0.5, e), p1 = site(1.0, e);
-        m4 b0 = (m4)(v4){p0, p0, p0, p0};
-        m4 dh = (m4)(v4){ph, ph, ph, ph} ^ b0;
-        m4 d1 = (m4)(v4){p1, p1, p1, p1} ^ b0;
+        v4 v0 = {p0, p0, p0, p0}, vh = {ph, ph, ph, ph}, v1 = {p1, p1, p1, p1};
         for (int q = 0; q < 4; q++)
-            acc[q] = acc[q] * (v4)(b0 ^ (dh & half[k][q]) ^ (d1 & one[k][q]));
+            acc[q] = acc[q] * (one[k][q] ? v1 : half[k][q] ? vh : v0);
     }
     memcpy(f, acc, sizeof acc);
 }
