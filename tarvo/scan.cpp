@@ -204,6 +204,17 @@ const uint64_t ipow10[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 1
 // plain_double.
 int fast_double(const char *p, const char *e, double *v, const char **stop)
 {
+    // Frequencies and error rates mostly read "0." and a few digits.
+    if (p[0] == '0' && p[1] == '.') {
+        uint64_t x = load8(p + 2);
+        int b = run8(x);
+        const char *q = p + 2 + b;
+        if (b > 0 && b < 8 && isws(*q)) {
+            *v = (double)val8(x, b) / pow10[b];
+            *stop = q;
+            return OK;
+        }
+    }
     const char *q = p;
     bool neg = *q == '-';
     if (*q == '-' || *q == '+')
