@@ -1,0 +1,43 @@
+# Installation and the Debian package: the two programs, their man pages
+# and the scripts that spread a run over GNU parallel.
+include(GNUInstallDirs)
+
+install(TARGETS tarvo RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/docs/tarvo.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(PROGRAMS ${PROJECT_SOURCE_DIR}/scripts/tarvo-parallel DESTINATION ${CMAKE_INSTALL_BINDIR})
+if(TARGET ostrel)
+  install(TARGETS ostrel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/ostrel.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(PROGRAMS ${PROJECT_SOURCE_DIR}/scripts/ostrel-parallel DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
+
+set(CPACK_PACKAGE_NAME tarvo-ostrel)
+set(CPACK_PACKAGE_VENDOR "tarvo-ostrel maintainers")
+set(CPACK_PACKAGE_CONTACT "tarvo-ostrel maintainers <maintainers@tarvo-ostrel.example>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+  "ancestry-state likelihoods and base tallies as Unix filters")
+set(CPACK_PACKAGE_DESCRIPTION
+  "tarvo scores observations of one individual against the allele frequencies
+of two source populations and prints, per observation, the likelihood of
+each ancestry state. ostrel prints the number of A, C, G, T and N on each
+line of its input. tarvo-parallel and ostrel-parallel spread a run over
+the cores of one machine or over several hosts with GNU parallel.")
+set(CPACK_PACKAGE_HOMEPAGE_URL "https://tarvo-ostrel.example")
+set(CPACK_STRIP_FILES ON)
+
+set(CPACK_DEBIAN_PACKAGE_SECTION science)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS parallel)
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS pv)
+find_program(DPKG_SHLIBDEPS dpkg-shlibdeps)
+if(DPKG_SHLIBDEPS)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+else()
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libstdc++6 (>= 12), libgcc-s1 (>= 3.0)")
+endif()
+set(CPACK_GENERATOR DEB)
+# Debian ships man pages compressed; a plain install keeps them as written.
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/gzip-man.cmake)
+
+include(CPack)
