@@ -6,6 +6,9 @@
 // has internal linkage: each build keeps its own copy.
 
 #include <cstring>
+#ifdef LANES_AVX2
+#include <immintrin.h>
+#endif
 
 #include "tarvo/likelihood.h"
 
@@ -35,6 +38,33 @@ typedef long long m4 __attribute__((vector_size(32)));
 inline void lanes(const double *table, int numalleles, const int *codes, const double *eps,
                   double *f)
 {
+    v4 acc[4];
+    for (auto &q : acc)
+        q = (v4){1.0, 1.0, 1.0, 1.0};
+#ifdef LANES_AVX2
+    // The three probabilities side by side in one vector, computed lane by
+    // lane with the same operations, and each lane of a row picks its own
+    // with one permutation: index pairs select the 32-bit halves of the
+    // wanted double.
+    m4 pick[4][4];
+    for (int k = 0; k < 4; k++)
+        for (int q = 0; q < 4; q++) {
+            v4 t;
+            memcpy(&t, table + k * 16 + q * 4, sizeof t);
+            m4 c = (2 * ((t == 0.5) & 1)) + (4 * ((t == 1.0) & 1)); // 2 * class
+            pick[k][q] = c | ((c + 1) << 32);
+        }
+    const v4 t = {0.0, 0.5, 1.0, 1.0};
+    for (int s = 0; s < numalleles; s++) {
+        int k = codes[s];
+        if (k == MISSING)
+            continue;
+        v4 e = {eps[s], eps[s], eps[s], eps[s]};
+        v4 p = (1.0 - (e * 3.0) * 0.25) * t + ((1.0 - t) * e) * 0.25;
+        for (int q = 0; q < 4; q++)
+            acc[q] = acc[q] * (v4)_mm256_permutevar8x32_epi32((__m256i)p, (__m256i)pick[k][q]);
+    }
+#else
     m4 half[4][4], one[4][4];
     for (int k = 0; k < 4; k++)
         for (int q = 0; q < 4; q++) {
@@ -43,10 +73,6 @@ inline void lanes(const double *table, int numalleles, const int *codes, const d
             half[k][q] = t == 0.5;
             one[k][q] = t == 1.0;
         }
-    v4 acc[4];
-    for (auto &q : acc)
-        q = (v4){1.0, 1.0, 1.0, 1.0};
-
     for (int s = 0; s < numalleles; s++) {
         int k = codes[s];
         if (k == MISSING)
@@ -57,6 +83,7 @@ inline void lanes(const double *table, int numalleles, const int *codes, const d
         for (int q = 0; q < 4; q++)
             acc[q] = acc[q] * (one[k][q] ? v1 : half[k][q] ? vh : v0);
     }
+#endif
     memcpy(f, acc, sizeof acc);
 }
 

@@ -2,6 +2,7 @@
 // instruction. AVX2 brings no fused multiply-add, and the build forbids
 // contraction anyway, so every lane rounds exactly as the baseline build.
 #pragma GCC target("avx2")
+#define LANES_AVX2 1 // the pragma does not announce itself to the preprocessor
 
 #include "tarvo/lanes.h"
 
