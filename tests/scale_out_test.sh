@@ -18,6 +18,19 @@ tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 failures=0
 
+# Stands in for ssh to other hosts: drops the options and the host name and
+# runs the command here, with a temporary folder of its own.
+cat > "$tmp/ssh" <<END
+#!/bin/bash
+while [[ \$1 == -* ]]; do shift; done
+shift
+[ "\$1" = -- ] && shift
+mkdir -p "$tmp/remote"
+TMPDIR="$tmp/remote" exec bash -c "\$*"
+END
+chmod +x "$tmp/ssh"
+hosts="--ssh $tmp/ssh --sshlogin 2/node1,1/node2"
+
 fail() {
     echo "FAIL [$name]: $*"
     failures=$((failures + 1))
@@ -56,6 +69,11 @@ split() {
         fi
     done
     [ "$want" -ne 0 ] || [ ! -s "$tmp/split.err" ] || fail "stderr not empty: $(head -c 200 "$tmp/split.err")"
+    # After a failure parallel may stop a job on a host before the job has
+    # removed its own script, so only clean runs must leave nothing there.
+    [ "$want" -ne 0 ] || [ -z "$(ls -A "$tmp/remote" 2>/dev/null)" ] ||
+        fail "files left on the hosts: $(ls "$tmp/remote")"
+    rm -rf "$tmp/remote"
     echo "[$name] status $got, $(wc -l < "$tmp/split.out") lines out ($(wc -c < "$input") bytes in)"
 }
 
@@ -125,6 +143,11 @@ tarvo)
         -p2 -n3 -- -t 3000 -p 2 -n 3 -- \
         "(tarvoprob) Invalid allele code 4 for allele 0 on line " \
         "tarvo-parallel: failed at observation 1194 of the input"
+    split "two hosts" "$tmp/three.txt" 0 "$hosts --block 16k" \
+        -p 2 -n 3 -- -t 3000 -p 2 -n 3 --
+    split "two hosts, invalid allele code" "$tmp/bad-code.txt" 2 "$hosts --block 16k" \
+        -p 2 -n 3 -- -t 3000 -p 2 -n 3 -- \
+        "tarvo-parallel: failed at observation 1194 of the input"
 
     usage "no -p"
     usage "ploidy 3" -p 3
@@ -143,28 +166,37 @@ ostrel)
     printf 'ACGT\n\nNNNN\nGATTACA\n\n\nTTTTTTTTTTTTTTTTTT\nACG' > "$tmp/small.txt"
     { for i in 1 2 3 4 5; do cat "$tmp/small.txt"; echo; done; cat "$tmp/small.txt"; } > "$tmp/smalls.txt"
     printf 'ACGT\nNNNN\nAC\r\nGG\n' > "$tmp/crlf.txt"
-    # A stand-in for ostrel killed by a signal in a middle chunk.
-    printf '#!/bin/sh\nwhile read -r l; do [ "$l" = KILL ] && kill -SEGV $$; echo "$l"; done\n' \
-        > "$tmp/crash"
+    # A stand-in for ostrel that notes each chunk it gets and is killed by
+    # a signal at the line KILL, here in the first of about a hundred
+    # chunks.
+    printf '#!/bin/sh\necho >> %s\nwhile read -r l; do [ "$l" = KILL ] && kill -SEGV $$; echo "$l"; done\n' \
+        "$tmp/chunks" > "$tmp/crash"
     chmod +x "$tmp/crash"
-    for i in $(seq 1 300); do echo "line $i"; [ "$i" -ne 150 ] || echo KILL; done > "$tmp/crash.txt"
+    for i in $(seq 1 2000); do echo "line $i"; [ "$i" -ne 5 ] || echo KILL; done > "$tmp/crash.txt"
 
     split "297,029 lines of 100 bases" "$big" 0 '--block 1M' -- --
     split "invalid base at line 150,001" "$tmp/bad.txt" 2 '--block 1M' -- -- \
+        "Invalid base: a" "ostrel-parallel: failed at line 150001 of the input"
+    split "two hosts" "$big" 0 "$hosts --block 2M" -- --
+    split "two hosts, invalid base" "$tmp/bad.txt" 2 "$hosts --block 2M" -- -- \
         "Invalid base: a" "ostrel-parallel: failed at line 150001 of the input"
     split "empty lines, no final newline, tiny chunks" "$tmp/smalls.txt" 0 '--block 20' -- --
     split "carriage return" "$tmp/crlf.txt" 2 '--block 5' -- -- \
         $'Invalid base: \r' "ostrel-parallel: failed at line 3 of the input"
 
-    # The stand-in's own output is not compared with a single run: only
-    # that the signal becomes status 2 with the output before it.
+    # The stand-in's output has no single run to compare with: the signal
+    # must become status 2 after the lines before it, and the run must
+    # stop well before the last chunk.
     name="chunk killed by a signal"
     OSTREL=$tmp/crash PARALLEL='--block 200' "$scripts/ostrel-parallel" \
         < "$tmp/crash.txt" > "$tmp/crash.out" 2> "$tmp/crash.err"
     got=$?
     [ "$got" -eq 2 ] || fail "status $got, want 2"
-    seq 1 150 | sed 's/^/line /' | cmp -s - "$tmp/crash.out" || fail "output is not lines 1 to 150"
-    grep -qF "failed at line 151 of the input" "$tmp/crash.err" || fail "stderr: $(cat "$tmp/crash.err")"
+    seq 1 5 | sed 's/^/line /' | cmp -s - "$tmp/crash.out" || fail "output is not lines 1 to 5"
+    grep -qF "failed at line 6 of the input" "$tmp/crash.err" || fail "stderr: $(cat "$tmp/crash.err")"
+    ran=$(wc -l < "$tmp/chunks") chunks=$(($(wc -c < "$tmp/crash.txt") / 200))
+    [ "$ran" -lt $((chunks * 3 / 4)) ] || fail "$ran of about $chunks chunks ran"
+    echo "[$name] status $got, $ran of about $chunks chunks ran"
 
     usage "a word" words
     empty
