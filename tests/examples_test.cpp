@@ -3,26 +3,16 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "tests/run.h"
 
 namespace {
 
-std::string slurp(const std::string &path)
-{
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
-}
-
 TEST(Examples, Bases)
 {
     const std::string base = std::string(EXAMPLES) + "/bases";
-    const std::string want = slurp(base + ".expected");
+    const std::string want = read_file(base + ".expected");
     ASSERT_FALSE(want.empty());
     result r = run(OSTREL_BIN, {}, "", sink::capture, (base + ".txt").c_str());
     EXPECT_EQ(want, r.out);

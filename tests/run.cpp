@@ -82,6 +82,12 @@ result run(const std::string &prog, const std::vector<std::string> &args,
     return {slurp(outfd), slurp(errfd), decode(st)};
 }
 
+std::string read_file(const std::string &path)
+{
+    int fd = open(path.c_str(), O_RDONLY);
+    return fd < 0 ? std::string() : slurp(fd);
+}
+
 result shell(const std::string &cmd)
 {
     return run("/bin/sh", {"-c", cmd}, "");

@@ -22,4 +22,7 @@ result run(const std::string &prog, const std::vector<std::string> &args,
 // Runs a shell command line; returns its status as run() does.
 result shell(const std::string &cmd);
 
+// The whole content of a file; empty when it cannot be read.
+std::string read_file(const std::string &path);
+
 #endif

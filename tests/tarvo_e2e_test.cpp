@@ -4,9 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -145,14 +143,6 @@ TEST(TarvoCli, ClosedPipeIsQuiet)
     EXPECT_EQ("", b.err);
 }
 
-std::string slurp(const std::string &path)
-{
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
-}
-
 TEST(TarvoCli, ShippedExamples)
 {
     const std::string dir = EXAMPLES;
@@ -164,9 +154,9 @@ TEST(TarvoCli, ShippedExamples)
         {"ploidy2", {"-t", "4", "-p", "2", "-n", "6"}},
     };
     for (auto &c : rows) {
-        std::string want = slurp(dir + "/" + c.name + ".expected");
+        std::string want = read_file(dir + "/" + c.name + ".expected");
         ASSERT_FALSE(want.empty()) << c.name;
-        check({c.name, c.args, slurp(dir + "/" + c.name + ".txt"), want, "", 0});
+        check({c.name, c.args, read_file(dir + "/" + c.name + ".txt"), want, "", 0});
     }
 }
 
