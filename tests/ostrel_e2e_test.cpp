@@ -1,4 +1,5 @@
 #include "ostrel/ostrel.h"
+#include "tests/ostrel_literal.h"
 #include "tests/run.h"
 
 #include <gtest/gtest.h>
@@ -16,29 +17,6 @@ namespace {
 
 // The normal build and the one pinned to the plain scanner.
 const char *const programs[] = {OSTREL_BIN, OSTREL_SCALAR_BIN};
-
-// What a getline loop over `in` writes, with status 0 at a normal end: the
-// last byte of each line dropped, the rest checked, then the tally.
-result literal(const std::string &in)
-{
-    const std::string_view bases("ACGTN");
-    result r{"", "", 0};
-    for (size_t i = 0; i < in.size();) {
-        size_t nl = in.find('\n', i);
-        size_t next = nl == std::string::npos ? in.size() : nl + 1;
-        uint64_t c[5] = {0, 0, 0, 0, 0};
-        for (size_t j = i; j + 1 < next; j++) {
-            size_t b = bases.find(in[j]);
-            if (b == std::string_view::npos)
-                return {r.out, "Invalid base: " + std::string(1, in[j]) + "\n", 2};
-            c[b]++;
-        }
-        for (int b = 0; b < 5; b++)
-            r.out += std::to_string(c[b]) + (b < 4 ? "\t" : "\n");
-        i = next;
-    }
-    return r;
-}
 
 std::mt19937_64 rng(77);
 
@@ -103,7 +81,7 @@ TEST(OstrelRun, Table)
         {"invalid before dropped byte", {}, "AxC", {"", "Invalid base: x\n", 2}},
     };
     for (auto &row : rows) {
-        EXPECT_EQ(literal(row.in).out, row.want.out) << "model: " << row.name;
+        EXPECT_EQ(ostrel_literal(row.in).out, row.want.out) << "model: " << row.name;
         expect_run(row.in, row.want, row.name, row.args);
     }
 }
@@ -117,19 +95,19 @@ TEST(OstrelRun, LinesAcrossReads)
             std::string body = random_bases(pos) + "\n" + random_bases(90) + "\n";
             std::string at = "@ " + std::to_string(pos);
             // pos is the index of the first line's newline.
-            expect_run(body, literal(body), "newline" + at);
+            expect_run(body, ostrel_literal(body), "newline" + at);
             std::string s = body;
             s[pos] = 'x';
-            expect_run(s, literal(s), "invalid byte" + at);
+            expect_run(s, ostrel_literal(s), "invalid byte" + at);
             s = body;
             s[pos - 1] = 'x';
-            expect_run(s, literal(s), "invalid last byte of line" + at);
+            expect_run(s, ostrel_literal(s), "invalid last byte of line" + at);
             s = body.substr(0, pos + 1);
             s[pos] = 'x';
-            expect_run(s, literal(s), "input ends in invalid byte" + at);
+            expect_run(s, ostrel_literal(s), "input ends in invalid byte" + at);
             s[pos] = 'T';
-            expect_run(s, literal(s), "input ends without newline" + at);
-            expect_run(s + "\n", literal(s + "\n"), "input ends with newline" + at);
+            expect_run(s, ostrel_literal(s), "input ends without newline" + at);
+            expect_run(s + "\n", ostrel_literal(s + "\n"), "input ends with newline" + at);
         }
 }
 
@@ -139,10 +117,10 @@ TEST(OstrelRun, LongLinesAndManyLines)
     for (int i = 0; i < 20000; i++)
         in += random_bases(rng() % (i % 100 == 0 ? 5000 : 150)) + "\n";
     in += random_bases(2 * read_size) + "ACGNT";
-    expect_run(in, literal(in), "mixed lengths");
+    expect_run(in, ostrel_literal(in), "mixed lengths");
     // A late invalid byte still leaves every earlier tally on standard output.
     in[in.size() - read_size] = 'n';
-    expect_run(in, literal(in), "mixed lengths, late invalid byte");
+    expect_run(in, ostrel_literal(in), "mixed lengths, late invalid byte");
 }
 
 TEST(OstrelRun, OutputFailures)
@@ -226,7 +204,7 @@ TEST(OstrelRun, TerminalGetsEachTallyBeforeTheNextLine)
     // The pipe stays open, so a tally can only come out before the next line.
     for (std::string line : {"ACGT\n", "NNNNNNNNNN\n"}) {
         ASSERT_EQ(write(feed[1], line.data(), line.size()), (ssize_t)line.size());
-        std::string want = literal(line).out;
+        std::string want = ostrel_literal(line).out;
         EXPECT_EQ(read_for(master, want.size()), want);
     }
     close(feed[1]);
@@ -234,6 +212,28 @@ TEST(OstrelRun, TerminalGetsEachTallyBeforeTheNextLine)
     waitpid(pid, &st, 0);
     EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
     close(master);
+}
+
+} // namespace
+
+namespace {
+
+// Cut short at every byte, a worked example keeps the tallies of its whole
+// lines, tallies a last partial line without its last byte, and fails only
+// once the invalid byte is followed by at least one more.
+TEST(OstrelRun, TruncatedAtEveryByte)
+{
+    const std::string ex = "ACGTN\nNNAG\n\nACG\nACxT\nGG\n";
+    const size_t bad = ex.find('x');
+    for (size_t cut = 0; cut <= ex.size(); cut++) {
+        std::string in = ex.substr(0, cut);
+        result want = ostrel_literal(in);
+        EXPECT_EQ(cut > bad + 1 ? 2 : 0, want.status) << cut;
+        if (cut > bad + 1) {
+            EXPECT_EQ("1\t1\t1\t1\t1\n1\t0\t1\t0\t2\n0\t0\t0\t0\t0\n1\t1\t1\t0\t0\n", want.out);
+        }
+        expect_run(in, want, "cut at " + std::to_string(cut));
+    }
 }
 
 } // namespace
