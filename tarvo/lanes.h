@@ -6,7 +6,7 @@
 // has internal linkage: each build keeps its own copy.
 
 #include <cstring>
-#ifdef LANES_AVX2
+#ifdef __AVX2__
 #include <immintrin.h>
 #endif
 
@@ -41,7 +41,7 @@ inline void lanes(const double *table, int numalleles, const int *codes, const d
     v4 acc[4];
     for (auto &q : acc)
         q = (v4){1.0, 1.0, 1.0, 1.0};
-#ifdef LANES_AVX2
+#ifdef __AVX2__
     // The three probabilities side by side in one vector, computed lane by
     // lane with the same operations, and each lane of a row picks its own
     // with one permutation: index pairs select the 32-bit halves of the
