@@ -195,3 +195,21 @@ TEST(TarvoCli, LayoutOfTheInputDoesNotMatter)
 }
 
 } // namespace
+
+namespace {
+
+// Storage grows with the sites read; when memory runs out the run says so.
+TEST(TarvoCli, OutOfMemory)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer needs more address space than the limit leaves";
+#endif
+    result r = run("/bin/bash",
+                   {"-c", "ulimit -v 100000; yes 0 | head -c 40000000 | " + BIN +
+                              " -t 1 -p 1 -n 100000000 >/dev/null"},
+                   "");
+    EXPECT_EQ(msg("Out of memory"), r.err);
+    EXPECT_EQ(2, r.status);
+}
+
+} // namespace
