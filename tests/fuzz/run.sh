@@ -13,6 +13,7 @@ build=${2:-$root/build-fuzz}
 cmake -S "$root" -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DBUILD_FUZZERS=ON \
     -DBUILD_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
 cmake --build "$build" -j2 --target fuzzers
+build=$(cd "$build" && pwd) # the targets run from a scratch folder
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
