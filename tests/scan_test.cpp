@@ -178,6 +178,19 @@ TEST(Scan, AgreesWithSscanfOnRandomStreams)
     EXPECT_GT(items, 300000);
 }
 
+// Tokens one by one, each with what may follow it glued on.
+TEST(Scan, AgreesWithSscanfOnRandomTokens)
+{
+    std::mt19937_64 r(2468);
+    static const char *const after[] = {"", " ", "\n", "x", ".", "e", "5", "(", "-"};
+    for (int i = 0; i < 300000; i++) {
+        std::string text = token(r) + after[r() % 9];
+        compare(text, r() % 2 ? "f" : "d", 1 << 12);
+        if (HasFailure())
+            return;
+    }
+}
+
 TEST(Scan, AgreesAcrossBufferBoundaries)
 {
     std::mt19937_64 r(777);
