@@ -14,18 +14,20 @@
 
 namespace {
 
-// The probability of the observed allele given table entry t; the order of
-// the operations fixes the rounding of every result.
-inline double site(double t, double e)
-{
-    return (1.0 - (e * 3.0) * 0.25) * t + ((1.0 - t) * e) * 0.25;
-}
-
 // Four lanes of doubles and of their bits. Without AVX the compiler splits
 // each operation into two SSE2 ones; either way every lane's product is the
 // same single rounded multiplication.
 typedef double v4 __attribute__((vector_size(32)));
 typedef long long m4 __attribute__((vector_size(32)));
+
+// The probability of the observed allele given table entry t; the order of
+// the operations fixes the rounding of every result. For a double, or lane
+// by lane for four.
+template <typename T>
+inline T site(T t, T e)
+{
+    return (1.0 - (e * 3.0) * 0.25) * t + ((1.0 - t) * e) * 0.25;
+}
 
 // f[i * 4 + j] = the product over the observed sites of the probability of
 // the observed allele given genotype (i, j).
@@ -60,7 +62,7 @@ inline void lanes(const double *table, int numalleles, const int *codes, const d
         if (k == MISSING)
             continue;
         v4 e = {eps[s], eps[s], eps[s], eps[s]};
-        v4 p = (1.0 - (e * 3.0) * 0.25) * t + ((1.0 - t) * e) * 0.25;
+        v4 p = site(t, e);
         for (int q = 0; q < 4; q++)
             acc[q] = acc[q] * (v4)_mm256_permutevar8x32_epi32((__m256i)p, (__m256i)pick[k][q]);
     }
