@@ -78,11 +78,6 @@ __attribute__((noinline)) bool refill(scanner *s)
 // overflow, followed by white space. Anything else is left to scanf.
 int fast_int(const char *p, const char *e, int *v, const char **stop)
 {
-    if (isdig(p[0]) && isws(p[1])) { // the allele codes
-        *v = p[0] - '0';
-        *stop = p + 1;
-        return OK;
-    }
     const char *q = p;
     bool neg = *q == '-';
     if (*q == '-' || *q == '+')
@@ -302,8 +297,7 @@ void scan_open(scanner *s, int fd, char *buf, size_t cap)
     s->buf = buf;
     s->fd = fd;
     s->cap = cap;
-    s->pos = s->end = 0;
-    s->buf[0] = '\0';
+    s->pos = s->end = 0; // the zeroed buffer starts with its sentinel
     s->eof = false;
     s->err = 0;
     s->handed = 0;
