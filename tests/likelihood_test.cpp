@@ -14,44 +14,9 @@
 #include <vector>
 
 #include "tarvo/likelihood.h"
+#include "tests/literal_score.h"
 
 namespace {
-
-void literal(const double *table, int ploidy, int n, const int *codes, const double *eps,
-             const double *F, double *L)
-{
-    int ns = ploidy == 2 ? 3 : 2;
-    for (int s = 0; s < ns; s++)
-        L[s] = 0;
-    for (int i = 0; i < 4; i++)
-        for (int j = 0; j < (ploidy == 2 ? 4 : 1); j++) {
-            double f = 1.0;
-            for (int g = 0; g < n; g++) {
-                if (codes[g] == 5)
-                    continue;
-                double t = table[codes[g] * 16 + i * 4 + j], e = eps[g];
-                double a = e * 3.0;
-                a = a * 0.25;
-                a = 1.0 - a;
-                a = a * t;
-                double b = 1.0 - t;
-                b = b * e;
-                b = b * 0.25;
-                f = f * (a + b);
-            }
-            double w[3];
-            if (ploidy == 2) {
-                w[0] = F[j] * F[i];
-                w[1] = F[i] * F[4 + j];
-                w[2] = F[4 + j] * F[4 + i];
-            } else {
-                w[0] = F[i];
-                w[1] = F[4 + i];
-            }
-            for (int s = 0; s < ns; s++)
-                L[s] = w[s] * f + L[s];
-        }
-}
 
 std::string show(const double *L, int ns)
 {
@@ -198,7 +163,7 @@ TEST_P(Builds, AgreeBitForBitWithTheLiteralRules)
         for (double &f : F)
             f = pick(r);
         double want[3], got[3];
-        literal(t[ploidy], ploidy, n, codes.data(), eps.data(), F, want);
+        literal_score(t[ploidy], ploidy, n, codes.data(), eps.data(), F, want);
         score_observation(t[ploidy], ploidy, n, codes.data(), eps.data(), F, got);
         for (int s = 0; s < nstates(ploidy); s++) {
             if (mixed && std::isnan(want[s])) {

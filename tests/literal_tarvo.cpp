@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/error.h"
+#include "tests/literal_score.h"
 
 int main(int argc, char **argv)
 {
@@ -57,29 +58,8 @@ int main(int argc, char **argv)
             if (scanf("%lf", &eps[g]) != 1)
                 error("(tarvoprob) Error reading eps of allele %d on line %d\n", g, r + 1);
 
-        for (int s = 0; s < nstates; s++)
-            L[s] = 0;
-        for (int i = 0; i < 4; i++)
-            for (int j = 0; j < (ploidy == 2 ? 4 : 1); j++) {
-                double f = 1.0;
-                for (int g = 0; g < numalleles; g++) {
-                    if (codes[g] == 5)
-                        continue;
-                    double t = table[codes[g]][i][j], e = eps[g];
-                    f = f * ((1.0 - (e * 3.0) * 0.25) * t + ((1.0 - t) * e) * 0.25);
-                }
-                double w[3];
-                if (ploidy == 2) {
-                    w[0] = F[0][j] * F[0][i];
-                    w[1] = F[0][i] * F[1][j];
-                    w[2] = F[1][j] * F[1][i];
-                } else {
-                    w[0] = F[0][i];
-                    w[1] = F[1][i];
-                }
-                for (int s = 0; s < nstates; s++)
-                    L[s] = w[s] * f + L[s];
-            }
+        literal_score(&table[0][0][0], ploidy, numalleles, codes.data(), eps.data(), &F[0][0],
+                      L);
         for (int s = 0; s < nstates; s++)
             printf("%e%s", L[s], s < nstates - 1 ? "\t" : "\n");
     }

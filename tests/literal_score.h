@@ -1,0 +1,45 @@
+#ifndef TESTS_LITERAL_SCORE_H
+#define TESTS_LITERAL_SCORE_H
+
+// The scoring rules read literally, the reference for the scoring core and
+// for the plain build of the whole program: every genotype, every site, a
+// table lookup and each operation of the site probability one at a time.
+// table is [k][i][j], F is [population][allele].
+
+inline void literal_score(const double *table, int ploidy, int n, const int *codes,
+                          const double *eps, const double *F, double *L)
+{
+    int ns = ploidy == 2 ? 3 : 2;
+    for (int s = 0; s < ns; s++)
+        L[s] = 0;
+    for (int i = 0; i < 4; i++)
+        for (int j = 0; j < (ploidy == 2 ? 4 : 1); j++) {
+            double f = 1.0;
+            for (int g = 0; g < n; g++) {
+                if (codes[g] == 5)
+                    continue;
+                double t = table[codes[g] * 16 + i * 4 + j], e = eps[g];
+                double a = e * 3.0;
+                a = a * 0.25;
+                a = 1.0 - a;
+                a = a * t;
+                double b = 1.0 - t;
+                b = b * e;
+                b = b * 0.25;
+                f = f * (a + b);
+            }
+            double w[3];
+            if (ploidy == 2) {
+                w[0] = F[j] * F[i];
+                w[1] = F[i] * F[4 + j];
+                w[2] = F[4 + j] * F[4 + i];
+            } else {
+                w[0] = F[i];
+                w[1] = F[4 + i];
+            }
+            for (int s = 0; s < ns; s++)
+                L[s] = w[s] * f + L[s];
+        }
+}
+
+#endif
