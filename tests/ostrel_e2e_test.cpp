@@ -20,14 +20,6 @@ const char *const programs[] = {OSTREL_BIN, OSTREL_SCALAR_BIN};
 
 std::mt19937_64 rng(77);
 
-std::string random_bases(size_t n)
-{
-    std::string s(n, 'A');
-    for (char &ch : s)
-        ch = rng() % 50 == 0 ? 'N' : "ACGT"[rng() % 4];
-    return s;
-}
-
 // Equal strings; otherwise where they part, without printing megabytes.
 testing::AssertionResult same(const std::string &got, const std::string &want)
 {
@@ -92,7 +84,7 @@ TEST(OstrelRun, LinesAcrossReads)
 {
     for (size_t edge : {read_size, 2 * read_size})
         for (size_t pos = edge - 2; pos <= edge + 2; pos++) {
-            std::string body = random_bases(pos) + "\n" + random_bases(90) + "\n";
+            std::string body = random_bases(rng, pos) + "\n" + random_bases(rng, 90) + "\n";
             std::string at = "@ " + std::to_string(pos);
             // pos is the index of the first line's newline.
             expect_run(body, ostrel_literal(body), "newline" + at);
@@ -113,10 +105,10 @@ TEST(OstrelRun, LinesAcrossReads)
 
 TEST(OstrelRun, LongLinesAndManyLines)
 {
-    std::string in = random_bases(3 * read_size + 7) + "\n";
+    std::string in = random_bases(rng, 3 * read_size + 7) + "\n";
     for (int i = 0; i < 20000; i++)
-        in += random_bases(rng() % (i % 100 == 0 ? 5000 : 150)) + "\n";
-    in += random_bases(2 * read_size) + "ACGNT";
+        in += random_bases(rng, rng() % (i % 100 == 0 ? 5000 : 150)) + "\n";
+    in += random_bases(rng, 2 * read_size) + "ACGNT";
     expect_run(in, ostrel_literal(in), "mixed lengths");
     // A late invalid byte still leaves every earlier tally on standard output.
     in[in.size() - read_size] = 'n';

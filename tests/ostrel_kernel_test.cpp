@@ -1,4 +1,5 @@
 #include "ostrel/ostrel.h"
+#include "tests/ostrel_literal.h"
 
 #include <gtest/gtest.h>
 
@@ -31,14 +32,6 @@ const std::string_view bases("ACGTN");
 const size_t edges[] = {16, 32, 255 * 16, 255 * 32, read_size};
 
 std::mt19937_64 rng(20240611);
-
-std::string random_bases(size_t n)
-{
-    std::string s(n, 'A');
-    for (char &ch : s)
-        ch = rng() % 50 == 0 ? 'N' : "ACGT"[rng() % 4];
-    return s;
-}
 
 // Checks every scanner this processor runs against the definition: the
 // bases before the first byte outside A C G T N. Each gets a heap copy of
@@ -78,7 +71,7 @@ std::vector<size_t> lengths_near_edges()
 TEST(OstrelScan, AllBasesAroundEveryWidth)
 {
     for (size_t n : lengths_near_edges())
-        check(random_bases(n), "length " + std::to_string(n));
+        check(random_bases(rng, n), "length " + std::to_string(n));
 }
 
 TEST(OstrelScan, LongRunsOfOneBaseDoNotWrapByteCounters)
@@ -112,7 +105,7 @@ TEST(OstrelScan, StopsAtFirstNonBaseAtEveryPosition)
     for (size_t n : lengths_near_edges()) {
         if (n == 0 || n > 3 * 255 * 32)
             continue;
-        std::string s = random_bases(n);
+        std::string s = random_bases(rng, n);
         for (size_t j = 0; j < n; j++) {
             if (n > 200 && !near_edge(j, n))
                 continue;
@@ -129,7 +122,7 @@ TEST(OstrelScan, StopsAtFirstNonBaseAtEveryPosition)
 
 TEST(OstrelScan, EveryByteValueInEveryLanePosition)
 {
-    std::string s = random_bases(130);
+    std::string s = random_bases(rng, 130);
     for (int v = 0; v < 256; v++)
         for (size_t j : {0, 1, 15, 16, 17, 31, 32, 33, 63, 64, 100, 113, 129}) {
             std::string t = s;
@@ -141,7 +134,7 @@ TEST(OstrelScan, EveryByteValueInEveryLanePosition)
 TEST(OstrelScan, RandomBytesMostlyBases)
 {
     for (int round = 0; round < 2000; round++) {
-        std::string s = random_bases(rng() % 700);
+        std::string s = random_bases(rng, rng() % 700);
         for (char &ch : s)
             if (rng() % 400 == 0)
                 ch = static_cast<char>(rng());
@@ -155,7 +148,7 @@ TEST(OstrelEncode, StopsAtNewlineAndReportsAnyOtherNonBase)
         if (!kernel_supported(sc.k))
             continue;
         force_kernel(sc.k);
-        std::string line = random_bases(300) + "\nxyz";
+        std::string line = random_bases(rng, 300) + "\nxyz";
         uint64_t c[5] = {0, 0, 0, 0, 0};
         EXPECT_EQ(encode(line.data(), line.size(), c), 300u) << sc.name;
         EXPECT_EQ(c[0] + c[1] + c[2] + c[3] + c[4], 300u) << sc.name;
@@ -166,7 +159,7 @@ TEST(OstrelEncode, StopsAtNewlineAndReportsAnyOtherNonBase)
         } bad[] = {
             {"ACGa\n", "Invalid base: a\n"},
             {"ACGT\r\n", "Invalid base: \r\n"},
-            {random_bases(40) + "-" + random_bases(40) + "x", "Invalid base: -\n"},
+            {random_bases(rng, 40) + "-" + random_bases(rng, 40) + "x", "Invalid base: -\n"},
             {"\xc3\x84", "Invalid base: \xc3\n"},
         };
         for (auto &b : bad)

@@ -2,9 +2,10 @@
 #define TESTS_OSTREL_LITERAL_H
 
 // The base tally rules read plainly, shared by the end-to-end tests and the
-// whole-stream fuzz target.
+// whole-stream fuzz target, and random lines for the tests.
 
 #include <cstdint>
+#include <random>
 #include <string>
 #include <string_view>
 
@@ -31,6 +32,15 @@ inline result ostrel_literal(const std::string &in)
         i = next;
     }
     return r;
+}
+
+// n bases, about one in fifty an N.
+inline std::string random_bases(std::mt19937_64 &rng, size_t n)
+{
+    std::string s(n, 'A');
+    for (char &ch : s)
+        ch = rng() % 50 == 0 ? 'N' : "ACGT"[rng() % 4];
+    return s;
 }
 
 #endif

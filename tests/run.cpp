@@ -19,7 +19,16 @@ int tmpfile_fd()
     return fd;
 }
 
-std::string slurp(int fd)
+int decode(int st)
+{
+    if (WIFEXITED(st))
+        return WEXITSTATUS(st);
+    return 128 + WTERMSIG(st);
+}
+
+} // namespace
+
+std::string read_fd(int fd)
 {
     std::string s;
     char buf[65536];
@@ -30,15 +39,6 @@ std::string slurp(int fd)
     close(fd);
     return s;
 }
-
-int decode(int st)
-{
-    if (WIFEXITED(st))
-        return WEXITSTATUS(st);
-    return 128 + WTERMSIG(st);
-}
-
-} // namespace
 
 result run(const std::string &prog, const std::vector<std::string> &args,
            const std::string &in, sink out, const char *in_path)
@@ -79,13 +79,13 @@ result run(const std::string &prog, const std::vector<std::string> &args,
     close(infd);
     int st;
     waitpid(pid, &st, 0);
-    return {slurp(outfd), slurp(errfd), decode(st)};
+    return {read_fd(outfd), read_fd(errfd), decode(st)};
 }
 
 std::string read_file(const std::string &path)
 {
     int fd = open(path.c_str(), O_RDONLY);
-    return fd < 0 ? std::string() : slurp(fd);
+    return fd < 0 ? std::string() : read_fd(fd);
 }
 
 result shell(const std::string &cmd)

@@ -25,4 +25,7 @@ result shell(const std::string &cmd);
 // The whole content of a file; empty when it cannot be read.
 std::string read_file(const std::string &path);
 
+// Everything in the file open as fd, from its start; closes fd.
+std::string read_fd(int fd);
+
 #endif

@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "tests/ostrel_literal.h"
+#include "tests/run.h"
 
 int ostrel_main();
 
@@ -24,21 +25,6 @@ void error_escape()
 {
     longjmp(back, 1);
 }
-
-namespace {
-
-std::string slurp(int fd)
-{
-    std::string s;
-    char buf[4096];
-    ssize_t r;
-    lseek(fd, 0, SEEK_SET);
-    while ((r = read(fd, buf, sizeof buf)) > 0)
-        s.append(buf, r);
-    return s;
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
@@ -79,8 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     close(saved_in);
     close(saved_out);
 
-    std::string out = slurp(outfd), err(errbuf, errlen);
-    close(outfd);
+    std::string out = read_fd(outfd), err(errbuf, errlen);
     free(errbuf);
     result want = ostrel_literal(std::string((const char *)p, n));
     const std::string &want_out = want.out, &want_err = want.err;
