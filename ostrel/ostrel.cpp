@@ -22,22 +22,31 @@ constexpr size_t max_tally = 5 * 21;
 char out[out_size];
 size_t out_len;
 
-// Writes the waiting tallies to standard output.
-void flush_out()
+// Writes the waiting tallies to standard output and empties the buffer;
+// false, with errno set, when a write fails.
+bool write_out()
 {
     size_t done = 0;
     while (done < out_len) {
         ssize_t w = write(1, out + done, out_len - done);
-        if (w < 0) {
-            if (errno == EINTR)
-                continue;
-            int e = errno;
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w <= 0) {
+            if (w == 0) // no progress and no reason: not worth looping on
+                errno = EIO;
             out_len = 0;
-            error("Error writing output: %s\n", strerror(e));
+            return false;
         }
         done += static_cast<size_t>(w);
     }
     out_len = 0;
+    return true;
+}
+
+void flush_out()
+{
+    if (!write_out())
+        error("Error writing output: %s\n", strerror(errno));
 }
 
 // Runs at exit, which error reaches with tallies of earlier lines still
@@ -45,16 +54,7 @@ void flush_out()
 // no one left to report to.
 void flush_at_exit()
 {
-    size_t done = 0;
-    while (done < out_len) {
-        ssize_t w = write(1, out + done, out_len - done);
-        if (w < 0 && errno == EINTR)
-            continue;
-        if (w <= 0)
-            break;
-        done += static_cast<size_t>(w);
-    }
-    out_len = 0;
+    write_out();
 }
 
 // "00" to "99", so that a count takes one division per two digits.
