@@ -2,14 +2,15 @@
 # and the scripts that spread a run over GNU parallel.
 include(GNUInstallDirs)
 
-install(TARGETS tarvo RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES ${PROJECT_SOURCE_DIR}/docs/tarvo.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(TARGETS tarvo ostrel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(PROGRAMS ${PROJECT_SOURCE_DIR}/scripts/tarvo-parallel DESTINATION ${CMAKE_INSTALL_BINDIR})
-if(TARGET ostrel)
-  install(TARGETS ostrel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  install(FILES ${PROJECT_SOURCE_DIR}/docs/ostrel.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  install(PROGRAMS ${PROJECT_SOURCE_DIR}/scripts/ostrel-parallel DESTINATION ${CMAKE_INSTALL_BINDIR})
-endif()
+install(PROGRAMS ${PROJECT_SOURCE_DIR}/scripts/ostrel-parallel DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The pages name the release in their footer, taken from the project's
+# version like everything else that shows it.
+foreach(page tarvo ostrel tarvo-parallel ostrel-parallel)
+  configure_file(${PROJECT_SOURCE_DIR}/docs/${page}.1 ${PROJECT_BINARY_DIR}/man/${page}.1 @ONLY)
+  install(FILES ${PROJECT_BINARY_DIR}/man/${page}.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endforeach()
 
 set(CPACK_PACKAGE_NAME tarvo-ostrel)
 set(CPACK_PACKAGE_VENDOR "tarvo-ostrel maintainers")
@@ -27,6 +28,9 @@ set(CPACK_STRIP_FILES ON)
 
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# The Debian revision: the package is built from an upstream release, so
+# its changelog is changelog.Debian.
+set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS parallel)
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS pv)
@@ -37,7 +41,10 @@ else()
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libstdc++6 (>= 12), libgcc-s1 (>= 3.0)")
 endif()
 set(CPACK_GENERATOR DEB)
-# Debian ships man pages compressed; a plain install keeps them as written.
-set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/gzip-man.cmake)
+# Debian ships man pages compressed, and a copyright file and changelog
+# with every package; a plain install keeps the pages as written and has
+# no use for the Debian files.
+set(CPACK_TARVO_OSTREL_DEBIAN_DIR ${PROJECT_SOURCE_DIR}/packaging)
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/deb-files.cmake)
 
 include(CPack)

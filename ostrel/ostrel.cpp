@@ -114,10 +114,45 @@ size_t fill(unsigned char *p, size_t n)
     }
 }
 
+const char HELP[] =
+    "ostrel: the counts of the bases A, C, G, T and N on each line of standard\n"
+    "input, one line of five tab-separated counts per line on standard output.\n"
+    "\n"
+    "usage: ostrel < inputfile\n"
+    "\n"
+    "  no options; other words on the command line are ignored\n"
+    "  --help     show this text and exit (as the first word only)\n"
+    "  --version  show the version and exit (as the first word only)\n"
+    "\n"
+    "Exit status: 0 at the end of the input; 2 on any failure, with a message\n"
+    "on standard error.\n"
+    "Manual: man ostrel\n";
+const char VERSION[] = "ostrel " TARVO_OSTREL_VERSION "\n";
+
+// --help and --version, answered only as the first word: every other word
+// is ignored, as it always was.
+void about(int argc, char **argv)
+{
+    if (argc < 2)
+        return;
+    const char *text;
+    if (strcmp(argv[1], "--help") == 0)
+        text = HELP;
+    else if (strcmp(argv[1], "--version") == 0)
+        text = VERSION;
+    else
+        return;
+    out_len = strlen(text);
+    memcpy(out, text, out_len);
+    flush_out();
+    exit(0);
+}
+
 } // namespace
 
-int main()
+int main(int argc, char **argv)
 {
+    about(argc, argv);
     choose_kernel();
     // The fuzz harness runs main many times in one process, and a run it
     // ended early may have left tallies waiting.

@@ -60,6 +60,42 @@ void emit(const char *text, size_t n)
         error("(tarvoprob) Error writing output: %s\n", strerror(errno));
 }
 
+const char HELP[] =
+    "tarvo: likelihoods of the ancestry states of one individual. Reads\n"
+    "observations on standard input and writes, for each, one line of\n"
+    "tab-separated likelihoods on standard output.\n"
+    "\n"
+    "usage: tarvo -t numobs -p ploidy [-n numalleles] < inputfile\n"
+    "\n"
+    "  -t numobs      observations to read, above 0 (required, no default)\n"
+    "  -p ploidy      copies per individual, 1 or 2 (required, no default)\n"
+    "  -n numalleles  sites per observation (default 50)\n"
+    "  --help         show this text and exit (as the first word only)\n"
+    "  --version      show the version and exit (as the first word only)\n"
+    "\n"
+    "Exit status: 0 on success; 2 on any failure, with a message on standard error.\n"
+    "Manual: man tarvo\n";
+const char VERSION[] = "tarvo " TARVO_OSTREL_VERSION "\n";
+
+// --help and --version, answered only as the first word so that every
+// other command line still goes to getopt exactly as before.
+void about(int argc, char **argv)
+{
+    if (argc < 2)
+        return;
+    const char *text;
+    if (strcmp(argv[1], "--help") == 0)
+        text = HELP;
+    else if (strcmp(argv[1], "--version") == 0)
+        text = VERSION;
+    else
+        return;
+    emit(text, strlen(text));
+    if (fflush(stdout) != 0)
+        error("(tarvoprob) Error writing output: %s\n", strerror(errno));
+    exit(0);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -67,6 +103,7 @@ int main(int argc, char **argv)
     int ploidy = -1, numobs = 0, numalleles = DEFAULT_SITES;
     int c;
 
+    about(argc, argv);
     while ((c = getopt(argc, argv, "p:t:n:")) != -1) {
         switch (c) {
         case 'p':

@@ -17,7 +17,7 @@
 #include "tests/ostrel_literal.h"
 #include "tests/run.h"
 
-int ostrel_main();
+int ostrel_main(int argc, char **argv);
 
 static jmp_buf back;
 
@@ -50,9 +50,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     size_t errlen = 0;
     FILE *saved_err = stderr;
     stderr = open_memstream(&errbuf, &errlen);
+    char name[] = "ostrel";
+    char *argv[] = {name, nullptr};
     bool failed = setjmp(back) != 0;
     if (!failed)
-        ostrel_main();
+        ostrel_main(1, argv);
     fclose(stderr);
     stderr = saved_err;
     // Drain what a failure left unread, so the writer can finish.
