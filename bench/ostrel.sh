@@ -5,20 +5,19 @@
 # (best of RUNS, input redirected from a file in the page cache, output to
 # /dev/null) beside `wc -l` on the same file.
 #
-# Usage: bench/ostrel.sh [BUILD_DIR]    (default: build; needs the targets
-#        ostrel and gen_bases: cmake --build BUILD_DIR --target ostrel gen_bases)
+# Usage: bench/ostrel.sh [BUILD_DIR]    (default: build beside bench/; the
+#        script builds the targets ostrel and gen_bases there)
 # Environment: RUNS (default 7), TMPDIR for the 512 MiB of data.
 set -eu
 
-build=${1:-build}
+here=$(cd "$(dirname "$0")" && pwd)
+build=${1:-$here/../build}
 runs=${RUNS:-7}
 bin=$build/ostrel
-gen=$build/gen_bases
+gen=$build/bench/gen_bases
 size=268435456
 
-for f in "$bin" "$gen"; do
-    [ -x "$f" ] || { echo "no $f: cmake --build $build --target ostrel gen_bases" >&2; exit 1; }
-done
+cmake --build "$build" --target ostrel gen_bases >/dev/null
 [ -x /usr/bin/time ] || {
     echo "needs GNU time for peak memory: apt-get install -y time" >&2; exit 1; }
 
