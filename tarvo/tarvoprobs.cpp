@@ -153,15 +153,15 @@ int main(int argc, char **argv)
         if (numalleles > 0 && (got = scan_doubles(&in, eps, numalleles)) < numalleles)
             error("(tarvoprob) Error reading eps of allele %d on line %d\n", got, line);
 
-        char *p = text;
         if (logs) {
-            p = log_line(p, table, ploidy, numalleles, freq);
-        } else {
-            score_observation(table, ploidy, numalleles, codes, eps, freq, L);
-            for (int s = 0; s < ns; s++) {
-                p = fmt_e(p, L[s]);
-                *p++ = s < ns - 1 ? '\t' : '\n';
-            }
+            emit(text, log_line(text, table, ploidy, numalleles, freq) - text);
+            continue;
+        }
+        score_observation(table, ploidy, numalleles, codes, eps, freq, L);
+        char *p = text;
+        for (int s = 0; s < ns; s++) {
+            p = fmt_e(p, L[s]);
+            *p++ = s < ns - 1 ? '\t' : '\n';
         }
         emit(text, p - text);
     }
