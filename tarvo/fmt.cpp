@@ -10,3 +10,8 @@ char *fmt_e(char *out, double v)
 {
     return std::to_chars(out, out + FMT_E_MAX, v, std::chars_format::scientific, 6).ptr;
 }
+
+char *fmt_f(char *out, double v)
+{
+    return std::to_chars(out, out + FMT_F_MAX, v, std::chars_format::fixed, 6).ptr;
+}

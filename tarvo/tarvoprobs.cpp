@@ -1,6 +1,7 @@
 // tarvo: likelihood of each ancestry state for a stream of observations.
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -9,6 +10,7 @@
 #include "common/error.h"
 #include "tarvo/fmt.h"
 #include "tarvo/likelihood.h"
+#include "tarvo/loglik.h"
 #include "tarvo/scan.h"
 
 namespace {
@@ -65,11 +67,12 @@ const char HELP[] =
     "observations on standard input and writes, for each, one line of\n"
     "tab-separated likelihoods on standard output.\n"
     "\n"
-    "usage: tarvo -t numobs -p ploidy [-n numalleles] < inputfile\n"
+    "usage: tarvo -t numobs -p ploidy [-n numalleles] [-l] < inputfile\n"
     "\n"
     "  -t numobs      observations to read, above 0 (required, no default)\n"
     "  -p ploidy      copies per individual, 1 or 2 (required, no default)\n"
     "  -n numalleles  sites per observation (default 50)\n"
+    "  -l             print the natural log of each likelihood, as %.6f (default: off)\n"
     "  --help         show this text and exit (as the first word only)\n"
     "  --version      show the version and exit (as the first word only)\n"
     "\n"
@@ -96,15 +99,46 @@ void about(int argc, char **argv)
     exit(0);
 }
 
+// The line of -l: ln of each state likelihood. Where that is NaN the
+// state is shown as the default output shows it, so that both outputs
+// follow one rule for NaNs; a likelihood that is a number but negative
+// (only from frequencies or error rates outside [0, 1]) has no logarithm
+// and shows as nan.
+char *log_line(char *p, const double *table, int ploidy, int numalleles, const double *freq)
+{
+    const int ns = nstates(ploidy);
+    double lnL[3], L[3];
+    bool scored = false;
+    log_observation(table, ploidy, numalleles, codes, eps, freq, lnL);
+    for (int s = 0; s < ns; s++) {
+        if (!std::isnan(lnL[s])) {
+            p = fmt_f(p, lnL[s]);
+        } else {
+            if (!scored)
+                score_observation(table, ploidy, numalleles, codes, eps, freq, L);
+            scored = true;
+            if (std::isnan(L[s])) {
+                p = fmt_e(p, L[s]);
+            } else {
+                memcpy(p, "nan", 3);
+                p += 3;
+            }
+        }
+        *p++ = s < ns - 1 ? '\t' : '\n';
+    }
+    return p;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     int ploidy = -1, numobs = 0, numalleles = DEFAULT_SITES;
+    bool logs = false;
     int c;
 
     about(argc, argv);
-    while ((c = getopt(argc, argv, "p:t:n:")) != -1) {
+    while ((c = getopt(argc, argv, "p:t:n:l")) != -1) {
         switch (c) {
         case 'p':
             ploidy = (int)strtol(optarg, nullptr, 10);
@@ -114,6 +148,9 @@ int main(int argc, char **argv)
             break;
         case 'n':
             numalleles = (int)strtol(optarg, nullptr, 10);
+            break;
+        case 'l':
+            logs = true;
             break;
         default:
             usage();
@@ -134,7 +171,7 @@ int main(int argc, char **argv)
         setvbuf(stdout, nullptr, _IOFBF, OUTPUT_BUFFER);
 
     double freq[8], L[3];
-    char text[3 * (FMT_E_MAX + 1)];
+    char text[3 * (FMT_F_MAX + 1)];
     for (int r = 0; r < numobs; r++) {
         const int line = r + 1;
         for (int g = 0; g < numalleles; g++) {
@@ -154,6 +191,10 @@ int main(int argc, char **argv)
         if (numalleles > 0 && (got = scan_doubles(&in, eps, numalleles)) < numalleles)
             error("(tarvoprob) Error reading eps of allele %d on line %d\n", got, line);
 
+        if (logs) {
+            emit(text, log_line(text, table, ploidy, numalleles, freq) - text);
+            continue;
+        }
         score_observation(table, ploidy, numalleles, codes, eps, freq, L);
         char *p = text;
         for (int s = 0; s < ns; s++) {

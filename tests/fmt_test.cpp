@@ -1,4 +1,5 @@
-// fmt_e against the C library's printf "%e", on the bits that matter.
+// fmt_e and fmt_f against the C library's printf "%e" and "%.6f", on the
+// bits that matter.
 
 #include <gtest/gtest.h>
 
@@ -93,6 +94,45 @@ TEST(Fmt, TiesAndDecadesMatchPrintf)
         double q = std::nextafter(p, (r() % 2) ? 0.0 : DBL_MAX);
         ASSERT_EQ(libc(q), ours(q)) << q;
         ASSERT_EQ(libc(-p), ours(-p)) << p;
+    }
+}
+
+} // namespace
+
+namespace {
+
+std::string ours_f(double d)
+{
+    char buf[FMT_F_MAX];
+    return std::string(buf, fmt_f(buf, d));
+}
+
+std::string libc_f(double d)
+{
+    char buf[400];
+    snprintf(buf, sizeof buf, "%.6f", d);
+    return buf;
+}
+
+// fmt_f against printf "%.6f": special values, the widest text, random bit
+// patterns, values of the size logarithms take, and values a hair from a
+// tie at the seventh decimal.
+TEST(Fmt, FixedMatchesPrintf)
+{
+    const double special[] = {0.0, -0.0, INFINITY, -INFINITY, NAN, -NAN, DBL_MAX, -DBL_MAX,
+                              DBL_MIN, from_bits(1), 0.0000005, 0.0000015, -2772.588722239781,
+                              -0.9999995, 1e15, -1234.5678915};
+    for (double d : special)
+        EXPECT_EQ(libc_f(d), ours_f(d)) << d;
+    EXPECT_EQ(FMT_F_MAX, (int)ours_f(-DBL_MAX).size());
+    std::mt19937_64 r(11);
+    for (long i = 0; i < 300000; i++) {
+        double d = from_bits(r());
+        ASSERT_EQ(libc_f(d), ours_f(d)) << d;
+        double t = -((double)(r() % 100000000000) + 0.5) / 1e6;
+        ASSERT_EQ(libc_f(t), ours_f(t)) << t;
+        double l = -std::ldexp(std::uniform_real_distribution<double>(0, 1)(r), (int)(r() % 40));
+        ASSERT_EQ(libc_f(l), ours_f(l)) << l;
     }
 }
 

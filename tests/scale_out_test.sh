@@ -145,6 +145,8 @@ tarvo)
         "tarvo-parallel: failed at observation 1194 of the input"
     split "two hosts" "$tmp/three.txt" 0 "$hosts --block 16k" \
         -p 2 -n 3 -- -t 3000 -p 2 -n 3 --
+    split "-l, 3,000 observations" "$tmp/three.txt" 0 '--block 4k' \
+        -p 2 -n 3 -l -- -t 3000 -p 2 -n 3 -l --
     split "two hosts, invalid allele code" "$tmp/bad-code.txt" 2 "$hosts --block 16k" \
         -p 2 -n 3 -- -t 3000 -p 2 -n 3 -- \
         "tarvo-parallel: failed at observation 1194 of the input"

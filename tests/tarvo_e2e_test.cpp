@@ -23,11 +23,12 @@ const std::string HELP =
     "observations on standard input and writes, for each, one line of\n"
     "tab-separated likelihoods on standard output.\n"
     "\n"
-    "usage: tarvo -t numobs -p ploidy [-n numalleles] < inputfile\n"
+    "usage: tarvo -t numobs -p ploidy [-n numalleles] [-l] < inputfile\n"
     "\n"
     "  -t numobs      observations to read, above 0 (required, no default)\n"
     "  -p ploidy      copies per individual, 1 or 2 (required, no default)\n"
     "  -n numalleles  sites per observation (default 50)\n"
+    "  -l             print the natural log of each likelihood, as %.6f (default: off)\n"
     "  --help         show this text and exit (as the first word only)\n"
     "  --version      show the version and exit (as the first word only)\n"
     "\n"
@@ -83,6 +84,14 @@ TEST(TarvoCli, Options)
          "1.000000e+00\t1.000000e+00\n1.000000e+00\t1.000000e+00\n", "", 0},
         {"-n -5", {"-t", "1", "-p", "2", "-n", "-5"}, FREQ,
          "1.000000e+00\t1.000000e+00\t1.000000e+00\n", "", 0},
+        {"-l", {"-t", "1", "-p", "2", "-n", "3", "-l"}, EX, "-3.278639\t-2.085480\t-3.319263\n",
+         "", 0},
+        {"-l among the others, ploidy 1", {"-lt1", "-p1", "-n3"}, EX, "-5.593360\t-6.109123\n",
+         "", 0},
+        {"-l, a likelihood of zero", {"-t", "1", "-p", "1", "-n", "1", "-l"},
+         "1 0.5 0 0.5 0 0.5 0.5 0 0 0", "-inf\t-0.693147\n", "", 0},
+        {"-l takes no argument", {"-t", "1", "-p", "2", "-l3"}, EX, "",
+         BIN + ": invalid option -- '3'\n" + USAGE, 2},
     };
     for (auto &c : rows)
         check(c);
@@ -115,9 +124,39 @@ TEST(TarvoCli, InputErrors)
          "", msg("Error reading allele 3 on line 1"), 2},
         {"NUL byte", p2, std::string("0 5\0 3", 6), "", msg("Error reading allele 2 on line 1"),
          2},
+        {"-l, ends after the second codes", {"-l", "-t", "2", "-p", "2", "-n", "3"},
+         EX + "0 5 3\n", "-3.278639\t-2.085480\t-3.319263\n",
+         msg("Error reading probability of allele 0 in population 0 on line 2"), 2},
     };
     for (auto &c : rows)
         check(c);
+}
+
+// Under -l a likelihood that is NaN shows as the default output shows it,
+// and a negative one, which has no logarithm, as nan.
+TEST(TarvoCli, LogNaNsAsTheDefault)
+{
+    const std::string in[] = {
+        "nan 0 0 0 -0.5 0 0 0",   // a NaN weight; a negative one
+        "-nan 0.1 0 0 inf 0 0 0", // inf * 0 in the weighted sum
+        "0.2 0.2 0.2 0.2 -inf 1 1 1",
+    };
+    for (auto &i : in) {
+        result d = run(BIN, {"-t", "1", "-p", "1", "-n", "0"}, i),
+               l = run(BIN, {"-t", "1", "-p", "1", "-n", "0", "-l"}, i);
+        ASSERT_EQ(0, d.status);
+        ASSERT_EQ(0, l.status);
+        size_t tab = d.out.find('\t'), ltab = l.out.find('\t');
+        std::string ds[] = {d.out.substr(0, tab), d.out.substr(tab + 1, d.out.size() - tab - 2)};
+        std::string ls[] = {l.out.substr(0, ltab), l.out.substr(ltab + 1, l.out.size() - ltab - 2)};
+        for (int s = 0; s < 2; s++) {
+            if (ds[s].find("nan") != std::string::npos) {
+                EXPECT_EQ(ds[s], ls[s]) << i;
+            } else if (ds[s][0] == '-') {
+                EXPECT_EQ("nan", ls[s]) << i;
+            }
+        }
+    }
 }
 
 TEST(TarvoCli, SitesBeyondFifty)
@@ -150,6 +189,9 @@ TEST(TarvoCli, FailedWrites)
           sink::devfull);
     check({"closed output", args, EX, "", msg("Error writing output: Bad file descriptor"), 2},
           sink::closed);
+    check({"-l, full disk", {"-t", "1", "-p", "2", "-n", "3", "-l"}, EX, "",
+           msg("Error writing output: No space left on device"), 2},
+          sink::devfull);
 }
 
 TEST(TarvoCli, ClosedPipeIsQuiet)
@@ -171,12 +213,19 @@ TEST(TarvoCli, ShippedExamples)
     } rows[] = {
         {"ploidy1", {"-t", "3", "-p", "1", "-n", "4"}},
         {"ploidy2", {"-t", "4", "-p", "2", "-n", "6"}},
+        {"manysites", {"-t", "3", "-p", "2", "-n", "2500", "-l"}},
     };
     for (auto &c : rows) {
         std::string want = read_file(dir + "/" + c.name + ".expected");
         ASSERT_FALSE(want.empty()) << c.name;
         check({c.name, c.args, read_file(dir + "/" + c.name + ".txt"), want, "", 0});
     }
+    // Without -l the many-site example is all zeros.
+    std::string zeros;
+    for (int r = 0; r < 3; r++)
+        zeros += "0.000000e+00\t0.000000e+00\t0.000000e+00\n";
+    check({"manysites without -l", {"-t", "3", "-p", "2", "-n", "2500"},
+           read_file(dir + "/manysites.txt"), zeros, "", 0});
 }
 
 // White space of any kind and amount between the numbers changes nothing.

@@ -1,0 +1,164 @@
+#ifndef TARVO_LOGLANES_H
+#define TARVO_LOGLANES_H
+
+// The genotype products of one observation for the log output: each a
+// double and a separate power of two. The body is compiled twice, for the
+// baseline processor and for AVX2, as lanes.h is.
+//
+// Only exact steps are added to the plain product: scaling by a power of
+// two changes no digit of a normal double, so as long as every running
+// product stays normal, each multiplication rounds exactly as the plain
+// product's does at the same site.
+
+#include <cmath>
+#include <cstring>
+
+#include "tarvo/lanes.h"
+
+namespace {
+
+// An error rate of 0, or between 2^-30 and 1, gives site probabilities of 0
+// or between 2^-32 (eps / 4) and 1. Thirty such sites take a product that
+// starts in [1, 2) no lower than 2^-960, still well clear of the
+// subnormals, and no higher than 2; then it is brought back to [1, 2). Any
+// other error rate (tiny, outside [0, 1], NaN) takes the slow way below.
+const double TAME_EPS = 0x1p-30;
+const int RUN = 30;
+
+inline bool tame(double e)
+{
+    return (e >= TAME_EPS && e <= 1.0) || e == 0.0;
+}
+
+// Moves the binary exponent of each lane of m into x, leaving m in [1, 2).
+// Zero, infinite and NaN lanes stay as they are. No lane is subnormal here.
+inline void normal(v4 &m, m4 &x)
+{
+    const long long field = 0x7ffLL << 52, one = 1023LL << 52;
+    m4 b = (m4)m;
+    m4 e = (b >> 52) & 0x7ff;
+    m4 ok = (e != 0) & (e != 0x7ff);
+    x += ok & (e - 1023);
+    b = (b & ~(ok & field)) | (ok & one);
+    m = (v4)b;
+}
+
+// Which of a site's three values, held as {p(0), p(1/2), p(1), p(1)},
+// lane l of row r takes when the site shows allele k.
+struct picks {
+#ifdef __AVX2__
+    m4 idx[4][4]; // pairs of 32-bit halves for one permutation
+#else
+    m4 half[4][4], one[4][4];
+#endif
+};
+
+inline void make_picks(const double *table, picks &pk)
+{
+    for (int k = 0; k < 4; k++)
+        for (int r = 0; r < 4; r++) {
+            v4 t;
+            memcpy(&t, table + k * 16 + r * 4, sizeof t);
+#ifdef __AVX2__
+            m4 c = (2 * ((t == 0.5) & 1)) + (4 * ((t == 1.0) & 1));
+            pk.idx[k][r] = c | ((c + 1) << 32);
+#else
+            pk.half[k][r] = t == 0.5;
+            pk.one[k][r] = t == 1.0;
+#endif
+        }
+}
+
+// Vectors pass by reference: the baseline build may not return a 32-byte
+// vector in registers.
+template <typename T>
+inline void pick(const picks &pk, int k, int r, const T &p, T &out)
+{
+#ifdef __AVX2__
+    out = (T)_mm256_permutevar8x32_epi32((__m256i)p, (__m256i)pk.idx[k][r]);
+#else
+    T v0 = {p[0], p[0], p[0], p[0]}, vh = {p[1], p[1], p[1], p[1]},
+      v1 = {p[2], p[2], p[2], p[2]};
+    out = pk.one[k][r] ? v1 : pk.half[k][r] ? vh : v0;
+#endif
+}
+
+// The site's three probabilities for error rate e, the same operations on
+// the same operands as lanes.h.
+inline void probs(double e, v4 &p)
+{
+#ifdef __AVX2__
+    const v4 t = {0.0, 0.5, 1.0, 1.0};
+    p = site(t, (v4){e, e, e, e});
+#else
+    double p1 = site(1.0, e);
+    p = (v4){site(0.0, e), site(0.5, e), p1, p1};
+#endif
+}
+
+// A site whose probabilities may be subnormal or far from 1: each is split
+// into a fraction in [1/2, 1) and a power of two (frexp is exact, even for
+// subnormals), and each lane takes both. A product at most 2 and at least
+// 2^-960 times such a fraction stays normal.
+inline void wild(const picks &pk, int k, const v4 &p, v4 *acc, m4 *ex)
+{
+    v4 f, q;
+    m4 e, d;
+    for (int l = 0; l < 4; l++) {
+        int n = 0;
+        f[l] = std::isfinite(p[l]) ? std::frexp(p[l], &n) : p[l];
+        e[l] = n;
+    }
+    for (int r = 0; r < 4; r++) {
+        pick(pk, k, r, f, q);
+        pick(pk, k, r, e, d);
+        acc[r] = acc[r] * q;
+        ex[r] += d;
+    }
+}
+
+// m[i * 4 + j] * 2^x[i * 4 + j] = the product over the observed sites of
+// the probability of the observed allele given genotype (i, j), sites in
+// ascending order.
+inline void scaled_lanes(const double *table, int numalleles, const int *codes,
+                         const double *eps, double *m, long long *x)
+{
+    picks pk;
+    make_picks(table, pk);
+    v4 acc[4];
+    m4 ex[4];
+    for (int r = 0; r < 4; r++) {
+        acc[r] = (v4){1.0, 1.0, 1.0, 1.0};
+        ex[r] = (m4){0, 0, 0, 0};
+    }
+    int run = 0;
+    for (int s = 0; s < numalleles; s++) {
+        int k = codes[s];
+        if (k == MISSING)
+            continue;
+        double e = eps[s];
+        v4 p, q;
+        probs(e, p);
+        if (tame(e)) {
+            for (int r = 0; r < 4; r++) {
+                pick(pk, k, r, p, q);
+                acc[r] = acc[r] * q;
+            }
+            if (++run < RUN)
+                continue;
+        } else {
+            wild(pk, k, p, acc, ex);
+        }
+        for (int r = 0; r < 4; r++)
+            normal(acc[r], ex[r]);
+        run = 0;
+    }
+    for (int r = 0; r < 4; r++)
+        normal(acc[r], ex[r]);
+    memcpy(m, acc, sizeof acc);
+    memcpy(x, ex, sizeof ex);
+}
+
+} // namespace
+
+#endif
