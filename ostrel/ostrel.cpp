@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -17,7 +18,7 @@ unsigned char in[1 + read_size];
 // Where the input stands, so that a seekable standard input can be left
 // at exit just past the newline of the last line read, as a plain getline
 // build leaves it (see give_back).
-off_t in_start;    // offset of standard input at start; -1 when it cannot seek
+off_t in_start;    // offset of standard input at start; -1 when not a file
 uint64_t in_read;  // bytes read from it since
 size_t in_len;     // bytes in in[], which end at in_read
 size_t line_at;    // index in in[] of the line being read or written
@@ -87,6 +88,15 @@ uint64_t past_line()
         p = in;
         e = in + r;
     }
+}
+
+// Whether fd is a file or a disk, whose offset is a place in its data. A
+// device such as /dev/zero also takes lseek, but reading on through it for
+// the end of a line might never end.
+bool seekable_file(int fd)
+{
+    struct stat st;
+    return fstat(fd, &st) == 0 && (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode));
 }
 
 // Runs at every exit. A line is read whole before it is checked and its
@@ -174,7 +184,7 @@ int main()
     // The fuzz harness runs main many times in one process, and a run it
     // ended early may have left tallies waiting.
     out_len = 0;
-    in_start = lseek(0, 0, SEEK_CUR);
+    in_start = seekable_file(0) ? lseek(0, 0, SEEK_CUR) : -1;
     in_read = in_len = line_at = 0;
     in_done = false;
     static bool registered = false;
