@@ -30,6 +30,7 @@ int main()
     }
     if (ferror(stdin))
         error("Error reading input: %s\n", strerror(errno));
+    free(line);
     if (fflush(stdout) != 0)
         error("Error writing output: %s\n", strerror(errno));
     return 0;
