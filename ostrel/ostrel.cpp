@@ -7,12 +7,22 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
 // One byte in front for a byte held back from the previous read.
 unsigned char in[1 + read_size];
+
+// Where the input stands, so that a seekable standard input can be left
+// at exit just past the newline of the last line read, as a plain getline
+// build leaves it (see give_back).
+off_t in_start;    // offset of standard input at start; -1 when not a file
+uint64_t in_read;  // bytes read from it since
+size_t in_len;     // bytes in in[], which end at in_read
+size_t line_at;    // index in in[] of the line being read or written
+bool in_done;      // end of input or a read error: nothing more is read
 
 // Tallies wait here and go out in blocks of this size, or one by one to a
 // terminal.
@@ -55,6 +65,50 @@ void flush_out()
 void flush_at_exit()
 {
     write_out();
+}
+
+// Stream offset just past the newline that ends the line at in[line_at],
+// reading on without storing when that line runs past the bytes read; the
+// end of what can be read when no newline comes.
+uint64_t past_line()
+{
+    const unsigned char *p = in + line_at, *e = in + in_len;
+    uint64_t at = in_read - in_len; // offset of in[0]
+    for (;;) {
+        const void *nl = memchr(p, '\n', static_cast<size_t>(e - p));
+        if (nl)
+            return at + static_cast<uint64_t>(static_cast<const unsigned char *>(nl) - in) + 1;
+        ssize_t r = read(0, in, read_size);
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0)
+            return in_read;
+        at = in_read;
+        in_read += static_cast<uint64_t>(r);
+        p = in;
+        e = in + r;
+    }
+}
+
+// Whether fd is a file or a disk, whose offset is a place in its data. A
+// device such as /dev/zero also takes lseek, but reading on through it for
+// the end of a line might never end.
+bool seekable_file(int fd)
+{
+    struct stat st;
+    return fstat(fd, &st) == 0 && (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode));
+}
+
+// Runs at every exit. A line is read whole before it is checked and its
+// tally written, so an invalid base or a write error leaves the input past
+// the newline that ends the line concerned. At the end of input, or after a
+// read error, every byte read has been consumed, so the input stays past
+// them: a plain build's getline has taken them into its line. A pipe or
+// terminal cannot be moved back and keeps what was read ahead.
+void give_back()
+{
+    if (in_start >= 0)
+        lseek(0, in_start + static_cast<off_t>(in_done ? in_read : past_line()), SEEK_SET);
 }
 
 // "00" to "99", so that a count takes one division per two digits.
@@ -107,10 +161,18 @@ size_t fill(unsigned char *p, size_t n)
 {
     for (;;) {
         ssize_t r = read(0, p, n);
-        if (r >= 0)
+        if (r > 0) {
+            in_read += static_cast<uint64_t>(r);
             return static_cast<size_t>(r);
-        if (errno != EINTR)
+        }
+        if (r == 0) {
+            in_done = true;
+            return 0;
+        }
+        if (errno != EINTR) {
+            in_done = true;
             error("Error reading input: %s\n", strerror(errno));
+        }
     }
 }
 
@@ -157,8 +219,11 @@ int main(int argc, char **argv)
     // The fuzz harness runs main many times in one process, and a run it
     // ended early may have left tallies waiting.
     out_len = 0;
+    in_start = seekable_file(0) ? lseek(0, 0, SEEK_CUR) : -1;
+    in_read = in_len = line_at = 0;
+    in_done = false;
     static bool registered = false;
-    if (!registered && atexit(flush_at_exit) == 0)
+    if (!registered && atexit(flush_at_exit) == 0 && atexit(give_back) == 0)
         registered = true;
     const bool tty = isatty(1);
     uint64_t c[5] = {0, 0, 0, 0, 0};
@@ -174,6 +239,8 @@ int main(int argc, char **argv)
         size_t end = in[n - 1] == '\n' ? n : n - 1;
         const char *s = reinterpret_cast<const char *>(in);
         size_t i = 0;
+        in_len = n;
+        line_at = 0;
         while (i < end) {
             size_t k = encode(s + i, end - i, c);
             if (k == end - i)
@@ -183,6 +250,7 @@ int main(int argc, char **argv)
             if (tty)
                 flush_out();
             i += k + 1;
+            line_at = i;
         }
         held = n - end;
         if (held)

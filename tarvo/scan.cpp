@@ -253,6 +253,8 @@ int fast_double(const char *p, const char *e, double *v, const char **stop)
 ssize_t cookie_read(void *c, char *out, size_t size)
 {
     scanner *s = (scanner *)c;
+    if (s->replay)
+        return 0;
     if (s->pos == s->end && !refill(s)) {
         if (s->err) {
             errno = s->err;
@@ -269,8 +271,22 @@ ssize_t cookie_read(void *c, char *out, size_t size)
     return (ssize_t)n;
 }
 
+// How many bytes f's failed conversion put back: they come out again
+// before the stream would ask for a new one, which replay refuses, so a
+// terminal is never read further than scanf itself read.
+size_t put_back(scanner *s, FILE *f)
+{
+    size_t n = 0;
+    s->replay = true;
+    while (fgetc(f) != EOF)
+        n++;
+    s->replay = false;
+    return n;
+}
+
 // Lets the C library convert the next item straight from the stream, one
-// byte at a time, then takes back the byte it read ahead and put back.
+// byte at a time, then takes back what it read ahead and put back. A
+// failure has no %n count, so the stream itself says what it kept.
 __attribute__((noinline)) bool slow(scanner *s, const char *fmt, void *v)
 {
     cookie_io_functions_t io = {cookie_read, nullptr, nullptr, nullptr};
@@ -282,11 +298,10 @@ __attribute__((noinline)) bool slow(scanner *s, const char *fmt, void *v)
     s->slowed++;
     int n = 0;
     int r = fscanf(f, fmt, v, &n);
+    size_t back = r == 1 ? s->handed - (size_t)n : put_back(s, f);
     fclose(f);
-    if (r != 1)
-        return false;
-    s->pos -= s->handed - (size_t)n;
-    return true;
+    s->pos -= back;
+    return r == 1;
 }
 
 } // namespace
@@ -303,6 +318,7 @@ void scan_open(scanner *s, int fd, char *buf, size_t cap)
     s->handed = 0;
     s->base = 0;
     s->slowed = 0;
+    s->replay = false;
 }
 
 // Converts up to n items into v and returns how many converted before the

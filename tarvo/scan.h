@@ -19,6 +19,7 @@ struct scanner {
     size_t handed; // bytes given to the C library during one conversion
     size_t base;   // stream offset of buf[0]
     size_t slowed; // conversions left to the C library
+    bool replay;   // the C library is giving back what it put back
 };
 
 // Bytes a buffer needs beyond its capacity: a sentinel, and room for one
@@ -30,6 +31,8 @@ enum { SCAN_SLACK = 16 };
 void scan_open(scanner *s, int fd, char *buf, size_t cap);
 
 // Each returns true and stores the value when exactly one item converted.
+// Either way the read position ends just past what scanf would consume,
+// including what a failed conversion reads and does not put back.
 bool scan_int_any(scanner *s, int *v);
 bool scan_double(scanner *s, double *v);
 

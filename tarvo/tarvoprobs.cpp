@@ -56,6 +56,21 @@ void grow(int numalleles)
     cap = (int)n;
 }
 
+// The input lives outside main so that it can be given back at exit.
+scanner in;
+off_t in_start; // where standard input stood at start; -1 when it cannot seek
+
+// Runs at every exit, after success or failure: leaves a seekable standard
+// input just past the last character a conversion consumed, where a plain
+// stdio build leaves it, so that a second program sharing the file reads on
+// from there. A pipe or terminal keeps what was read ahead; nothing can be
+// given back to it.
+void give_back()
+{
+    if (in_start >= 0)
+        lseek(0, in_start + (off_t)scan_offset(&in), SEEK_SET);
+}
+
 void emit(const char *text, size_t n)
 {
     if (fwrite(text, 1, n, stdout) != n)
@@ -164,8 +179,12 @@ int main(int argc, char **argv)
     const int ns = nstates(ploidy);
 
     grow(DEFAULT_SITES);
-    scanner in;
     scan_open(&in, 0, inbuf, INPUT_BUFFER);
+    in_start = lseek(0, 0, SEEK_CUR);
+    // The fuzz harness runs main many times in one process.
+    static bool registered = false;
+    if (!registered && atexit(give_back) == 0)
+        registered = true;
     // A terminal keeps its line buffering so each line shows as it is made.
     if (!isatty(1))
         setvbuf(stdout, nullptr, _IOFBF, OUTPUT_BUFFER);

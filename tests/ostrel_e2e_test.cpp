@@ -249,3 +249,61 @@ TEST(OstrelRun, TruncatedAtEveryByte)
 }
 
 } // namespace
+
+namespace {
+
+// `runs` runs of prog, one after the other on one seekable input, then cat:
+// standard output holds their tallies and then whatever they left of the
+// input; the status is the last run's.
+result sharing(const std::string &prog, const std::string &in, int runs, const char *to)
+{
+    std::string cmd = "{ ";
+    for (int r = 0; r < runs; r++)
+        cmd += prog + to + "; ";
+    return run("/bin/sh", {"-c", cmd + "s=$?; cat; exit $s; }"}, in);
+}
+
+// Each way out leaves a shared input where a plain getline build leaves
+// it: past the newline of the last line read.
+TEST(OstrelRun, InputLeftAsAPlainBuildLeavesIt)
+{
+    const std::string rest = "ACGT\nrest\n";
+    const std::string a = random_bases(rng, 2 * read_size + 5);
+    const struct {
+        std::string what, in;
+        int runs;
+        const char *to;
+    } rows[] = {
+        {"success", "AC\nGT\n", 1, ""},
+        {"invalid base", "AC\nAxG\n" + rest, 1, ""},
+        {"invalid base on the last line", "AC\nAxG", 1, ""},
+        {"invalid NUL", std::string("AC\n\0\n", 5) + rest, 1, ""},
+        {"bad line longer than one read", "AC\nx" + a + "\n" + rest, 1, ""},
+        {"bad byte a read into a long line", a.substr(0, read_size) + "x" + a + "\n" + rest, 1, ""},
+        {"bad line to the end of input", "x" + a, 1, ""},
+        {"second run reads on after a bad line", "AC\nAx\nGG\nNN\nxx\n" + rest, 2, ""},
+        {"write error at the end", "AC\nGT\n", 1, " >/dev/full"},
+        {"write error and invalid base", "AC\nAx\n" + rest, 1, " >/dev/full"},
+    };
+    for (auto &row : rows) {
+        result want = sharing(OSTREL_LITERAL_BIN, row.in, row.runs, row.to);
+        result got = sharing(OSTREL_BIN, row.in, row.runs, row.to);
+        EXPECT_TRUE(same(got.out, want.out)) << row.what;
+        EXPECT_EQ(got.err, want.err) << row.what;
+        EXPECT_EQ(got.status, want.status) << row.what;
+    }
+    // The bad byte and the newline that ends its line on each side of a read.
+    for (size_t edge : {read_size, 2 * read_size})
+        for (size_t bad = edge - 2; bad <= edge + 1; bad++)
+            for (size_t nl = bad + 1; nl <= edge + 2; nl++) {
+                std::string in = a.substr(0, 5) + "\n" + a.substr(0, nl - 6) + "\n" + rest;
+                in[bad] = 'x';
+                std::string at = " bad " + std::to_string(bad) + " newline " + std::to_string(nl);
+                result want = sharing(OSTREL_LITERAL_BIN, in, 1, "");
+                result got = sharing(OSTREL_BIN, in, 1, "");
+                EXPECT_TRUE(same(got.out, want.out)) << at;
+                EXPECT_EQ(got.status, want.status) << at;
+            }
+}
+
+} // namespace

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -151,6 +152,73 @@ TEST(TarvoDiff, TruncatedAtEveryByte)
         if (cut >= ex.find("\n1 1 2")) {
             EXPECT_EQ(first, got.out) << cut;
         }
+    }
+}
+
+} // namespace
+
+namespace {
+
+// `runs` runs of prog on one seekable input, then cat: standard output
+// holds their lines and then whatever they left of the input; the status
+// is the last run's. `to` redirects the runs' output.
+result sharing(const std::string &prog, const std::string &args, const std::string &in, int runs,
+               const char *to)
+{
+    std::string cmd = "{ ";
+    for (int r = 0; r < runs; r++)
+        cmd += prog + " " + args + to + "; ";
+    return run("/bin/sh", {"-c", cmd + "s=$?; cat; exit $s; }"}, in);
+}
+
+// Every way out leaves a shared input just past the last character a
+// conversion consumed, failed conversions included, as the plain build
+// leaves it.
+TEST(TarvoDiff, InputLeftAsAPlainBuildLeavesIt)
+{
+    const std::string obs = "1 0.1 0.2 0.3 0.4 0.4 0.3 0.2 0.1 ", one = "-t 1 -p 1 -n 1";
+    std::mt19937_64 r(2000);
+    std::string many = join(r, observations(r, 2000, 50));
+    struct row {
+        std::string what, args, in;
+        int runs;
+        const char *to;
+    };
+    std::vector<row> rows = {
+        {"success, data left", one, obs + "0.01\n1 2 3\n", 1, ""},
+        {"usage", "-t 0 -p 1", obs, 1, ""},
+        {"allele", "-t 1 -p 1 -n 2", "1 x 2\n", 1, ""},
+        {"allele sign only", "-t 1 -p 1 -n 2", "1 -x 2\n", 1, ""},
+        {"invalid code", "-t 1 -p 1 -n 2", "1 4 rest\n", 1, ""},
+        {"probability", one, "1 0.5 0.5\n\n  x y\n", 1, ""},
+        {"eps", one, obs + " +-1\n", 1, ""},
+        {"end of input after white space", one, obs + " \n\n", 1, ""},
+        {"write error", one, obs + "0.01\n1 2 3\n", 1, " >/dev/full"},
+        {"two runs share the input", "-t 1000 -p 2", many, 2, ""},
+    };
+    // Slow-path tokens, on their own and across the end of the first
+    // read: the last eps, followed by more input.
+    const char *const last[] = {"0.01", "0x1p-7", "1e x", "0x1.8p+x", "nan(1 x",
+                                "0.1000000000000000000000000001", "nanx", "-x", "x"};
+    const size_t edge = size_t(1) << 18;
+    for (std::string t : last) {
+        rows.push_back({t, one, obs + t + " rest\n", 1, ""});
+        // Leading white space puts the token at byte `from`, so that the
+        // first read ends a byte after it, right after it, inside it, after
+        // its first byte, right before it.
+        size_t n = t.size();
+        for (size_t from : std::set<size_t>{edge - n - 1, edge - n, edge - n / 2, edge - 1, edge})
+            rows.push_back({t + " at " + std::to_string(from), one,
+                            std::string(from - obs.size(), ' ') + obs + t + " rest\n", 1, ""});
+    }
+    for (auto &row : rows) {
+        result want = sharing(LITERAL, row.args, row.in, row.runs, row.to);
+        result got = sharing(BIN, row.args, row.in, row.runs, row.to);
+        EXPECT_EQ(want.out, got.out) << row.what;
+        if (*row.to)
+            continue; // the plain build does not check its writes
+        EXPECT_EQ(want.err, got.err) << row.what;
+        EXPECT_EQ(want.status, got.status) << row.what;
     }
 }
 
