@@ -221,7 +221,7 @@ int main()
             size_t lines;
             uint32_t c[4], prev[4] = {0, 0, 0, 0};
             // A scan begins at the start of the block or just after a
-            // newline, so every mark but the first ends a line of this scan.
+            // newline; its first mark ends the line under way.
             size_t stop = encode(s + i, end - i, marks, &lines, c);
             put_lines(marks, lines, part, tty);
             if (lines) {
