@@ -33,26 +33,23 @@ struct block {
 };
 
 // V gives: reg, width (bytes a step, dividing 64), splat(byte), load(p),
-// eq(a, b), either(a, b) and mask(a) (one bit a byte, first byte lowest).
+// eq(a, b) and mask(a) (one bit a byte, first byte lowest).
 template <typename V>
 inline block classify(const unsigned char *q)
 {
     typedef typename V::reg reg;
     block b = {0, 0, 0, 0, 0, 0};
+    uint64_t n = 0;
     for (unsigned s = 0; s < 64; s += V::width) {
         reg v = V::load(q + s);
-        reg ea = V::eq(v, V::splat('A')), ec = V::eq(v, V::splat('C')),
-            eg = V::eq(v, V::splat('G')), et = V::eq(v, V::splat('T')),
-            en = V::eq(v, V::splat('\n'));
-        reg any = V::either(V::either(V::either(ea, ec), V::either(eg, et)),
-                            V::either(en, V::eq(v, V::splat('N'))));
-        b.a |= uint64_t{V::mask(ea)} << s;
-        b.c |= uint64_t{V::mask(ec)} << s;
-        b.g |= uint64_t{V::mask(eg)} << s;
-        b.t |= uint64_t{V::mask(et)} << s;
-        b.nl |= uint64_t{V::mask(en)} << s;
-        b.ok |= uint64_t{V::mask(any)} << s;
+        b.a |= uint64_t{V::mask(V::eq(v, V::splat('A')))} << s;
+        b.c |= uint64_t{V::mask(V::eq(v, V::splat('C')))} << s;
+        b.g |= uint64_t{V::mask(V::eq(v, V::splat('G')))} << s;
+        b.t |= uint64_t{V::mask(V::eq(v, V::splat('T')))} << s;
+        b.nl |= uint64_t{V::mask(V::eq(v, V::splat('\n')))} << s;
+        n |= uint64_t{V::mask(V::eq(v, V::splat('N')))} << s;
     }
+    b.ok = b.a | b.c | b.g | b.t | b.nl | n;
     return b;
 }
 

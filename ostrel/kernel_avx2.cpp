@@ -15,7 +15,6 @@ struct avx2_ops {
     static reg splat(char b) { return _mm256_set1_epi8(b); }
     static reg load(const unsigned char *p) { return _mm256_loadu_si256(reinterpret_cast<const reg *>(p)); }
     static reg eq(reg a, reg b) { return _mm256_cmpeq_epi8(a, b); }
-    static reg either(reg a, reg b) { return _mm256_or_si256(a, b); }
     static uint32_t mask(reg a) { return static_cast<uint32_t>(_mm256_movemask_epi8(a)); }
 };
 

@@ -13,7 +13,6 @@ struct sse2_ops {
     static reg splat(char b) { return _mm_set1_epi8(b); }
     static reg load(const unsigned char *p) { return _mm_loadu_si128(reinterpret_cast<const reg *>(p)); }
     static reg eq(reg a, reg b) { return _mm_cmpeq_epi8(a, b); }
-    static reg either(reg a, reg b) { return _mm_or_si128(a, b); }
     static uint32_t mask(reg a) { return static_cast<uint32_t>(_mm_movemask_epi8(a)); }
 };
 
