@@ -13,9 +13,27 @@ struct avx2_ops {
     typedef __m256i reg;
     static constexpr size_t width = 32;
     static reg splat(char b) { return _mm256_set1_epi8(b); }
+    static reg zero() { return _mm256_setzero_si256(); }
     static reg load(const unsigned char *p) { return _mm256_loadu_si256(reinterpret_cast<const reg *>(p)); }
     static reg eq(reg a, reg b) { return _mm256_cmpeq_epi8(a, b); }
+    static reg either(reg a, reg b) { return _mm256_or_si256(a, b); }
+    static reg sub(reg a, reg b) { return _mm256_sub_epi8(a, b); }
     static uint32_t mask(reg a) { return static_cast<uint32_t>(_mm256_movemask_epi8(a)); }
+
+    static uint64_t sums(reg a, reg c, reg g, reg t)
+    {
+        const reg z = zero();
+        // A quarter's sum is at most 8 * 255, so the four sums share one
+        // 64-bit lane as 16-bit fields and the four quarters add without
+        // carries.
+        reg s = _mm256_or_si256(
+            _mm256_or_si256(_mm256_sad_epu8(a, z), _mm256_slli_epi64(_mm256_sad_epu8(c, z), 16)),
+            _mm256_or_si256(_mm256_slli_epi64(_mm256_sad_epu8(g, z), 32),
+                            _mm256_slli_epi64(_mm256_sad_epu8(t, z), 48)));
+        __m128i h = _mm_add_epi64(_mm256_castsi256_si128(s), _mm256_extracti128_si256(s, 1));
+        h = _mm_add_epi64(h, _mm_unpackhi_epi64(h, h));
+        return static_cast<uint64_t>(_mm_cvtsi128_si64(h));
+    }
 };
 
 } // namespace

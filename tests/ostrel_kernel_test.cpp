@@ -28,8 +28,9 @@ const scanner scanners[] = {
 
 const std::string_view bases("ACGTN");
 
-// Step widths, the block of 64 bytes, and the read size.
-const size_t edges[] = {16, 32, 64, read_size};
+// Step widths, the block of 64 bytes, the lengths after which the byte
+// counters of a long line are summed, and the read size.
+const size_t edges[] = {16, 32, 64, 255 * 16, 255 * 32, read_size};
 
 std::mt19937_64 rng(20240611);
 
@@ -91,7 +92,7 @@ TEST(OstrelScan, AllBasesAroundEveryWidth)
         check(random_bases(rng, n), "length " + std::to_string(n));
 }
 
-TEST(OstrelScan, LongRunsOfOneBase)
+TEST(OstrelScan, LongRunsOfOneBaseDoNotWrapByteCounters)
 {
     for (char b : bases)
         for (size_t n : {255 * 16 + 1, 255 * 32 - 1, 255 * 32 * 3 + 17})
