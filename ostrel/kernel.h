@@ -26,8 +26,8 @@ inline uint32_t ones(uint64_t x)
 #endif
 }
 
-// One bit a byte of a block of 64, first byte lowest: each base, the
-// newlines, and every byte that is one or the other.
+// One bit a byte of a block of 64, first byte lowest: A, C, G, T, the
+// newlines, and every byte that is a base or a newline.
 struct block {
     uint64_t a, c, g, t, nl, ok;
 };
