@@ -3,7 +3,8 @@
 # 60,000-base lines and 100-base lines, about 2% N, from a fixed seed.
 # Each load is first checked against the generator's own counts, then timed
 # (best of RUNS, input redirected from a file in the page cache, output to
-# /dev/null) beside `wc -l` on the same file.
+# /dev/null) in turns with `wc -l` on the same file; the ratio is ostrel's
+# throughput as a share of wc's.
 #
 # Usage: bench/ostrel.sh [BUILD_DIR]    (default: build beside bench/; the
 #        script builds the targets ostrel and gen_bases there)
@@ -24,23 +25,31 @@ cmake --build "$build" --target ostrel gen_bases >/dev/null
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT INT TERM
 
-# best CMD FILE: the shortest wall time of $runs runs of CMD < FILE, in ns.
-best() {
-    b=
+# race FILE: the shortest wall times (ns) of $runs runs each of ostrel and
+# `wc -l` on FILE, the two taking turns so that both see the same moments
+# of a busy machine.
+race() {
+    bo=
+    bw=
     i=0
     while [ $i -lt "$runs" ]; do
         s=$(date +%s%N)
-        $1 < "$2" > /dev/null
+        "$bin" < "$1" > /dev/null
         e=$(date +%s%N)
         t=$((e - s))
-        if [ -z "$b" ] || [ $t -lt "$b" ]; then b=$t; fi
+        if [ -z "$bo" ] || [ $t -lt "$bo" ]; then bo=$t; fi
+        s=$(date +%s%N)
+        wc -l < "$1" > /dev/null
+        e=$(date +%s%N)
+        t=$((e - s))
+        if [ -z "$bw" ] || [ $t -lt "$bw" ]; then bw=$t; fi
         i=$((i + 1))
     done
-    echo "$b"
+    echo "$bo $bw"
 }
 
 echo "machine: $(uname -m), $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
-printf '%-12s %12s %10s %12s %10s\n' load bytes "ostrel MB/s" "wc -l MB/s" "peak RSS"
+printf '%-10s %10s %12s %11s %8s %9s\n' load bytes "ostrel MB/s" "wc -l MB/s" "ostrel/wc" "peak RSS"
 for line in 60000 100; do
     f=$dir/lines$line
     "$gen" $line $size 42 > "$f" 2> "$f.sum"
@@ -51,9 +60,8 @@ for line in 60000 100; do
         exit 1
     fi
     bytes=$(stat -c %s "$f")
-    t=$(best "$bin" "$f")
-    w=$(best "wc -l" "$f")
+    set -- $(race "$f")
     rss=$(/usr/bin/time -f %M "$bin" < "$f" 2>&1 > /dev/null)
-    printf '%-12s %12d %10d %12d %7d KiB\n' "$line-base" "$bytes" \
-        $((bytes * 1000 / t)) $((bytes * 1000 / w)) "$rss"
+    printf '%-10s %10d %12d %11d %8d%% %5d KiB\n' "$line-base" "$bytes" \
+        $((bytes * 1000 / $1)) $((bytes * 1000 / $2)) $(($2 * 100 / $1)) "$rss"
 done

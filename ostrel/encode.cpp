@@ -1,8 +1,11 @@
 #include "ostrel/ostrel.h"
 
-#include "common/error.h"
+#include <cstring>
 
 namespace {
+
+// Not a base code: the scanners' mark for the end of a line.
+constexpr signed char newline = 5;
 
 struct code_table {
     signed char code[256];
@@ -16,6 +19,7 @@ constexpr code_table make_codes()
     const char bases[] = "ACGTN";
     for (int k = 0; k < 5; k++)
         t.code[static_cast<unsigned char>(bases[k])] = static_cast<signed char>(k);
+    t.code[static_cast<unsigned char>('\n')] = newline;
     return t;
 }
 
@@ -26,15 +30,29 @@ bool forced = false;
 
 } // namespace
 
-size_t scan_scalar(const unsigned char *p, size_t n, uint64_t c[5])
+size_t scan_scalar(const unsigned char *p, size_t n, mark *m, size_t *lines, uint32_t c[4])
 {
-    for (size_t i = 0; i < n; i++) {
-        int k = codes.code[p[i]];
-        if (k < 0)
-            return i;
-        c[k]++;
+    uint32_t t[5] = {0, 0, 0, 0, 0};
+    size_t k = 0, i = 0;
+
+    for (; i < n; i++) {
+        int b = codes.code[p[i]];
+        if (b < 0)
+            break;
+        if (b == newline) {
+            m[k].at = static_cast<uint32_t>(i);
+            memcpy(m[k].c, t, sizeof m[k].c);
+            if (++k == max_marks) {
+                i++;
+                break;
+            }
+            continue;
+        }
+        t[b]++;
     }
-    return n;
+    *lines = k;
+    memcpy(c, t, 4 * sizeof t[0]);
+    return i;
 }
 
 bool kernel_supported(kernel k)
@@ -66,25 +84,18 @@ void force_kernel(kernel k)
     forced = true;
 }
 
-size_t encode(const char *s, size_t n, uint64_t c[5])
+size_t encode(const char *s, size_t n, mark *m, size_t *lines, uint32_t c[4])
 {
     const unsigned char *p = reinterpret_cast<const unsigned char *>(s);
-    size_t i;
 
     switch (active) {
 #if defined(__x86_64__)
     case avx2:
-        i = scan_avx2(p, n, c);
-        break;
+        return scan_avx2(p, n, m, lines, c);
     case sse2:
-        i = scan_sse2(p, n, c);
-        break;
+        return scan_sse2(p, n, m, lines, c);
 #endif
     default:
-        i = scan_scalar(p, n, c);
-        break;
+        return scan_scalar(p, n, m, lines, c);
     }
-    if (i < n && p[i] != '\n')
-        error("Invalid base: %c\n", p[i]);
-    return i;
 }

@@ -38,7 +38,7 @@ struct avx2_ops {
 
 } // namespace
 
-size_t scan_avx2(const unsigned char *p, size_t n, uint64_t c[5])
+size_t scan_avx2(const unsigned char *p, size_t n, mark *m, size_t *lines, uint32_t c[4])
 {
-    return scan_vec<avx2_ops>(p, n, c);
+    return scan_vec<avx2_ops>(p, n, m, lines, c);
 }

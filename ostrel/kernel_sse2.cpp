@@ -34,7 +34,7 @@ struct sse2_ops {
 
 } // namespace
 
-size_t scan_sse2(const unsigned char *p, size_t n, uint64_t c[5])
+size_t scan_sse2(const unsigned char *p, size_t n, mark *m, size_t *lines, uint32_t c[4])
 {
-    return scan_vec<sse2_ops>(p, n, c);
+    return scan_vec<sse2_ops>(p, n, m, lines, c);
 }

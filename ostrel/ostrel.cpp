@@ -32,6 +32,8 @@ constexpr size_t max_tally = 5 * 21;
 char out[out_size];
 size_t out_len;
 
+mark marks[max_marks];
+
 // Writes the waiting tallies to standard output and empties the buffer;
 // false, with errno set, when a write fails.
 bool write_out()
@@ -156,6 +158,80 @@ void put_tally(const uint64_t c[5])
     out_len = static_cast<size_t>(q - out);
 }
 
+// Counts below this, which are all the counts of a line shorter than it,
+// are written by table.
+constexpr uint32_t short_line = 1000;
+
+// Each count below short_line as its digits and a tab, in four bytes, and
+// the number of digits.
+struct count_table {
+    char text[short_line][4];
+    unsigned char digits[short_line];
+};
+
+constexpr count_table make_counts()
+{
+    count_table t{};
+    for (uint32_t v = 0; v < short_line; v++) {
+        unsigned d = v < 10 ? 1 : v < 100 ? 2 : 3;
+        for (unsigned k = 0, x = v; k < d; k++, x /= 10)
+            t.text[v][d - 1 - k] = static_cast<char>('0' + x % 10);
+        t.text[v][d] = '\t';
+        t.digits[v] = static_cast<unsigned char>(d);
+    }
+    return t;
+}
+
+constexpr count_table counts = make_counts();
+
+// Writes the tally of a line of fewer than short_line bases: a fixed store
+// per count, with no branch on its number of digits.
+void put_short(const uint32_t c[5])
+{
+    if (out_size - out_len < max_tally)
+        flush_out();
+    char *q = out + out_len;
+    for (int b = 0; b < 5; b++) {
+        memcpy(q, counts.text[c[b]], 4);
+        q += counts.digits[c[b]] + 1;
+    }
+    q[-1] = '\n';
+    out_len = static_cast<size_t>(q - out);
+}
+
+// Writes the tallies of the lines that end at m[0..lines), marks of one
+// scan that began at in[at], the first line adding the bases that earlier
+// scans counted in part; part is then empty.
+void put_lines(const mark *m, size_t lines, uint64_t part[5], bool tty, size_t at)
+{
+    uint32_t prev[4] = {0, 0, 0, 0}, from = 0;
+    for (size_t k = 0; k < lines; k++) {
+        // A write that fails leaves the input past this line.
+        line_at = at + from;
+        uint32_t c[5], len = m[k].at - from;
+        c[4] = len;
+        for (int b = 0; b < 4; b++) {
+            c[b] = m[k].c[b] - prev[b];
+            c[4] -= c[b];
+        }
+        if (k == 0 && part[0] + part[1] + part[2] + part[3] + part[4] != 0) {
+            for (int b = 0; b < 5; b++)
+                part[b] += c[b];
+            put_tally(part);
+            memset(part, 0, 5 * sizeof part[0]);
+        } else if (len < short_line) {
+            put_short(c);
+        } else {
+            uint64_t w[5] = {c[0], c[1], c[2], c[3], c[4]};
+            put_tally(w);
+        }
+        if (tty)
+            flush_out();
+        memcpy(prev, m[k].c, sizeof prev);
+        from = m[k].at + 1;
+    }
+}
+
 // Reads up to n bytes of standard input into p; 0 means end of input.
 size_t fill(unsigned char *p, size_t n)
 {
@@ -226,7 +302,8 @@ int main(int argc, char **argv)
     if (!registered && atexit(flush_at_exit) == 0 && atexit(give_back) == 0)
         registered = true;
     const bool tty = isatty(1);
-    uint64_t c[5] = {0, 0, 0, 0, 0};
+    // The bases of the line under way that earlier scans have counted.
+    uint64_t part[5] = {0, 0, 0, 0, 0};
     size_t held = 0;
 
     for (;;) {
@@ -238,19 +315,33 @@ int main(int argc, char **argv)
         // is the last of all.
         size_t end = in[n - 1] == '\n' ? n : n - 1;
         const char *s = reinterpret_cast<const char *>(in);
+        // Just past the newline of the last line whose tally is out: where
+        // the line under way began, unless it began in an earlier block.
+        size_t done = 0;
         size_t i = 0;
         in_len = n;
         line_at = 0;
         while (i < end) {
-            size_t k = encode(s + i, end - i, c);
-            if (k == end - i)
-                break;
-            put_tally(c);
-            memset(c, 0, sizeof c);
-            if (tty)
-                flush_out();
-            i += k + 1;
-            line_at = i;
+            size_t lines;
+            uint32_t c[4], prev[4] = {0, 0, 0, 0};
+            // A scan begins at the start of the block or just after a
+            // newline; its first mark ends the line under way.
+            size_t stop = encode(s + i, end - i, marks, &lines, c);
+            put_lines(marks, lines, part, tty, i);
+            if (lines) {
+                done = i + marks[lines - 1].at + 1;
+                memcpy(prev, marks[lines - 1].c, sizeof prev);
+            }
+            line_at = done;
+            if (stop < end - i && lines < max_marks)
+                error("Invalid base: %c\n", in[i + stop]);
+            i += stop;
+            uint64_t acgt = 0;
+            for (int b = 0; b < 4; b++) {
+                part[b] += c[b] - prev[b];
+                acgt += c[b] - prev[b];
+            }
+            part[4] += i - done - acgt;
         }
         held = n - end;
         if (held)
@@ -258,7 +349,7 @@ int main(int argc, char **argv)
     }
     // A final line without a newline, its last byte dropped.
     if (held)
-        put_tally(c);
+        put_tally(part);
     flush_out();
     return 0;
 }

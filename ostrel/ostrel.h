@@ -8,18 +8,30 @@
 // to 18% slower on long lines, and 128 to 512 KiB alike.
 constexpr size_t read_size = 128 * 1024;
 
-// Adds the bases of s[0..n) that come before the first newline to c (A, C,
-// G, T, N in base-code order) and returns the newline's index, or n when
-// there is none. Any other byte that is not a base ends the process with
-// "Invalid base: %c\n".
-size_t encode(const char *s, size_t n, uint64_t c[5]);
+// The end of a line found by a scan: the newline's index and the A, C, G
+// and T before it, both counted from where the scan began. A line's tally
+// is the difference of two marks; its N are the rest of its length.
+struct mark {
+    uint32_t at;
+    uint32_t c[4];
+};
 
-// The scanners behind encode. Each adds to c the bases in p[0..n) before the
-// first byte that is not one of A C G T N and returns that byte's index, or
-// n. None reads outside p[0..n).
-size_t scan_scalar(const unsigned char *p, size_t n, uint64_t c[5]);
-size_t scan_sse2(const unsigned char *p, size_t n, uint64_t c[5]);
-size_t scan_avx2(const unsigned char *p, size_t n, uint64_t c[5]);
+// Marks one scan may record; more lines take more scans.
+constexpr size_t max_marks = 1024;
+
+// The scanners. Each reads p[0..n), n below 2^32, and records a mark in m
+// for every newline, up to max_marks of them. It stops at the first byte
+// that is neither a base nor a newline, just after the max_marks-th
+// newline, or at n, and returns that index; *lines is then the number of
+// marks and c the A, C, G, T in p[0..stop). None reads outside p[0..n).
+size_t scan_scalar(const unsigned char *p, size_t n, mark *m, size_t *lines, uint32_t c[4]);
+size_t scan_sse2(const unsigned char *p, size_t n, mark *m, size_t *lines, uint32_t c[4]);
+size_t scan_avx2(const unsigned char *p, size_t n, mark *m, size_t *lines, uint32_t c[4]);
+
+// Runs the chosen scanner on s[0..n); the caller reports a stop before n
+// that did not fill m as "Invalid base: %c\n", once the tallies of the
+// lines before it are out.
+size_t encode(const char *s, size_t n, mark *m, size_t *lines, uint32_t c[4]);
 
 enum kernel { scalar, sse2, avx2 };
 

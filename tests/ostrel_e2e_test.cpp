@@ -128,6 +128,9 @@ TEST(OstrelRun, LongLinesAndManyLines)
     std::string in = random_bases(rng, 3 * read_size + 7) + "\n";
     for (int i = 0; i < 20000; i++)
         in += random_bases(rng, rng() % (i % 100 == 0 ? 5000 : 150)) + "\n";
+    // Counts around the largest a short line's tally takes from a table.
+    for (size_t n = 998; n <= 1001; n++)
+        in += std::string(n, "ACGTN"[n % 5]) + random_bases(rng, n % 3) + "\n";
     in += random_bases(rng, 2 * read_size) + "ACGNT";
     expect_run(in, ostrel_literal(in), "mixed lengths");
     // A late invalid byte still leaves every earlier tally on standard output.

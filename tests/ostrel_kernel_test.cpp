@@ -12,7 +12,7 @@
 
 namespace {
 
-typedef size_t scan_fn(const unsigned char *, size_t, uint64_t *);
+typedef size_t scan_fn(const unsigned char *, size_t, mark *, size_t *, uint32_t *);
 
 struct scanner {
     const char *name;
@@ -28,32 +28,50 @@ const scanner scanners[] = {
 
 const std::string_view bases("ACGTN");
 
-// Step widths, and the lengths after which the byte counters are summed.
-const size_t edges[] = {16, 32, 255 * 16, 255 * 32, read_size};
+// Step widths, the block of 64 bytes, the lengths after which the byte
+// counters of a long line are summed, and the read size.
+const size_t edges[] = {16, 32, 64, 255 * 16, 255 * 32, read_size};
 
 std::mt19937_64 rng(20240611);
 
-// Checks every scanner this processor runs against the definition: the
-// bases before the first byte outside A C G T N. Each gets a heap copy of
-// exactly s's bytes, so a read past the end shows under the sanitizers.
+// Checks every scanner this processor runs against the definition: a mark
+// at each newline, up to max_marks of them, with the A, C, G, T before it;
+// a stop at the first byte that is neither base nor newline, after the
+// last mark allowed, or at the end. Each gets a heap copy of exactly s's
+// bytes, so a read past the end shows under the sanitizers.
 void check(const std::string &s, const std::string &what)
 {
-    size_t stop = s.find_first_not_of(bases);
-    if (stop == std::string::npos)
-        stop = s.size();
-    uint64_t want[5] = {100, 200, 300, 400, 500};
-    for (size_t i = 0; i < stop; i++)
-        want[bases.find(s[i])]++;
+    std::vector<mark> want;
+    uint32_t t[4] = {0, 0, 0, 0};
+    size_t stop = 0;
+    for (; stop < s.size() && want.size() < max_marks; stop++) {
+        size_t b = bases.find(s[stop]);
+        if (s[stop] == '\n')
+            want.push_back({static_cast<uint32_t>(stop), {t[0], t[1], t[2], t[3]}});
+        else if (b == std::string_view::npos)
+            break;
+        else if (b < 4)
+            t[b]++;
+    }
 
     for (const scanner &sc : scanners) {
         if (!kernel_supported(sc.k))
             continue;
         std::unique_ptr<unsigned char[]> p(new unsigned char[s.size()]);
         memcpy(p.get(), s.data(), s.size());
-        uint64_t c[5] = {100, 200, 300, 400, 500};
-        EXPECT_EQ(sc.fn(p.get(), s.size(), c), stop) << sc.name << ": " << what;
-        for (int b = 0; b < 5; b++)
-            EXPECT_EQ(c[b], want[b]) << sc.name << ": " << what << ", base " << b;
+        std::vector<mark> m(max_marks);
+        size_t lines = 0;
+        uint32_t c[4] = {9, 9, 9, 9};
+        EXPECT_EQ(sc.fn(p.get(), s.size(), m.data(), &lines, c), stop) << sc.name << ": " << what;
+        EXPECT_EQ(lines, want.size()) << sc.name << ": " << what;
+        EXPECT_EQ(std::vector<uint32_t>(c, c + 4), std::vector<uint32_t>(t, t + 4))
+            << sc.name << ": " << what;
+        for (size_t k = 0; k < lines && k < want.size(); k++) {
+            EXPECT_EQ(m[k].at, want[k].at) << sc.name << ": " << what << ", mark " << k;
+            EXPECT_EQ(std::vector<uint32_t>(m[k].c, m[k].c + 4),
+                      std::vector<uint32_t>(want[k].c, want[k].c + 4))
+                << sc.name << ": " << what << ", mark " << k;
+        }
     }
 }
 
@@ -98,7 +116,7 @@ TEST(OstrelScan, StopsAtFirstNonBaseAtEveryPosition)
 {
     std::string others;
     for (int v = 0; v < 256; v++)
-        if (bases.find(static_cast<char>(v)) == std::string_view::npos)
+        if (bases.find(static_cast<char>(v)) == std::string_view::npos && v != '\n')
             others += static_cast<char>(v);
 
     size_t turn = 0;
@@ -112,7 +130,7 @@ TEST(OstrelScan, StopsAtFirstNonBaseAtEveryPosition)
             std::string t = s;
             t[j] = others[turn++ % others.size()];
             if (j + 1 < n)
-                t[n - 1] = '\n'; // a later stop must not be taken instead
+                t[n - 1] = 'x'; // a later stop must not be taken instead
             check(t, "length " + std::to_string(n) + ", byte " +
                          std::to_string(static_cast<unsigned char>(t[j])) +
                          " at " + std::to_string(j));
@@ -138,34 +156,41 @@ TEST(OstrelScan, RandomBytesMostlyBases)
         for (char &ch : s)
             if (rng() % 400 == 0)
                 ch = static_cast<char>(rng());
+            else if (rng() % 40 == 0)
+                ch = '\n';
         check(s, "round " + std::to_string(round));
     }
 }
 
-TEST(OstrelEncode, StopsAtNewlineAndReportsAnyOtherNonBase)
+// Lines of every length up to a few blocks, more of them than one scan may
+// mark, and a stop after a run of empty lines.
+TEST(OstrelScan, ManyLines)
 {
+    std::string s;
+    for (size_t n = 0; s.size() < 40000; n = (n + 1) % 200)
+        s += random_bases(rng, n) + "\n";
+    check(s, "lines of 0 to 199 bases");
+    check(std::string(3 * max_marks, '\n') + "x", "empty lines");
+    check(std::string(max_marks - 1, '\n') + "ACx\n", "stop before the last mark");
+}
+
+TEST(OstrelEncode, RunsTheForcedScanner)
+{
+    std::string in = random_bases(rng, 300) + "\n" + random_bases(rng, 50) + "\nAx\n";
     for (const scanner &sc : scanners) {
         if (!kernel_supported(sc.k))
             continue;
         force_kernel(sc.k);
-        std::string line = random_bases(rng, 300) + "\nxyz";
-        uint64_t c[5] = {0, 0, 0, 0, 0};
-        EXPECT_EQ(encode(line.data(), line.size(), c), 300u) << sc.name;
-        EXPECT_EQ(c[0] + c[1] + c[2] + c[3] + c[4], 300u) << sc.name;
-        EXPECT_EQ(encode("ACGTN", 5, c), 5u) << sc.name;
-
-        const struct {
-            std::string in, message;
-        } bad[] = {
-            {"ACGa\n", "Invalid base: a\n"},
-            {"ACGT\r\n", "Invalid base: \r\n"},
-            {random_bases(rng, 40) + "-" + random_bases(rng, 40) + "x", "Invalid base: -\n"},
-            {"\xc3\x84", "Invalid base: \xc3\n"},
-        };
-        for (auto &b : bad)
-            EXPECT_EXIT(encode(b.in.data(), b.in.size(), c),
-                        testing::ExitedWithCode(2), "^" + b.message + "$")
-                << sc.name;
+        std::vector<mark> m(max_marks), want(max_marks);
+        size_t lines = 0, want_lines = 0;
+        uint32_t c[4], want_c[4];
+        const unsigned char *p = reinterpret_cast<const unsigned char *>(in.data());
+        EXPECT_EQ(encode(in.data(), in.size(), m.data(), &lines, c),
+                  sc.fn(p, in.size(), want.data(), &want_lines, want_c))
+            << sc.name;
+        EXPECT_EQ(lines, 2u) << sc.name;
+        EXPECT_EQ(memcmp(m.data(), want.data(), lines * sizeof m[0]), 0) << sc.name;
+        EXPECT_EQ(memcmp(c, want_c, sizeof c), 0) << sc.name;
     }
 }
 

@@ -1,6 +1,6 @@
-// The base scanners against the plain one, on any bytes and any split of
-// them into two calls: the same counts and the same first byte that is not
-// a base. The first byte of the input picks the split.
+// The base scanners against the plain one, on any bytes, whole and from an
+// offset the first byte of the input picks: the same stop, the same marks
+// and the same counts.
 
 #include <cstdint>
 #include <cstdio>
@@ -12,18 +12,26 @@
 
 namespace {
 
+typedef size_t scan_fn(const unsigned char *, size_t, mark *, size_t *, uint32_t *);
+
 struct outcome {
-    uint64_t c[5];
-    size_t stop; // index of the first byte that is not a base, or n
+    size_t stop, lines;
+    uint32_t c[4];
+    mark m[max_marks];
 };
 
-outcome scan_split(size_t (*scan)(const unsigned char *, size_t, uint64_t *),
-                   const unsigned char *p, size_t n, size_t split)
+outcome got, want;
+
+void scan(scan_fn *fn, const unsigned char *p, size_t n, outcome *o)
 {
-    outcome o{{0, 0, 0, 0, 0}, 0};
-    size_t k = scan(p, split, o.c);
-    o.stop = k < split ? k : split + scan(p + split, n - split, o.c);
-    return o;
+    memset(o, 0, sizeof *o);
+    o->stop = fn(p, n, o->m, &o->lines, o->c);
+}
+
+bool same(const outcome &a, const outcome &b)
+{
+    return a.stop == b.stop && a.lines == b.lines && memcmp(a.c, b.c, sizeof a.c) == 0 &&
+           memcmp(a.m, b.m, a.lines * sizeof a.m[0]) == 0;
 }
 
 } // namespace
@@ -34,21 +42,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return 0;
     const unsigned char *p = data + 1;
     size_t n = size - 1;
-    size_t split = n ? data[0] % (n + 1) : 0;
-    outcome want = scan_split(scan_scalar, p, n, n);
+    size_t from = n ? data[0] % (n + 1) : 0;
     struct {
         const char *name;
-        size_t (*scan)(const unsigned char *, size_t, uint64_t *);
+        scan_fn *fn;
         kernel k;
     } kernels[] = {{"sse2", scan_sse2, sse2}, {"avx2", scan_avx2, avx2}};
-    for (auto &k : kernels) {
-        if (!kernel_supported(k.k))
-            continue;
-        for (size_t at : {n, split}) {
-            outcome got = scan_split(k.scan, p, n, at);
-            if (got.stop != want.stop || memcmp(got.c, want.c, sizeof got.c) != 0) {
-                fprintf(stderr, "%s, split at %zu: stop %zu, want %zu\n", k.name, at, got.stop,
-                        want.stop);
+    for (size_t at : {size_t{0}, from}) {
+        scan(scan_scalar, p + at, n - at, &want);
+        for (auto &k : kernels) {
+            if (!kernel_supported(k.k))
+                continue;
+            scan(k.fn, p + at, n - at, &got);
+            if (!same(got, want)) {
+                fprintf(stderr, "%s, from %zu: stop %zu, want %zu; %zu lines, want %zu\n",
+                        k.name, at, got.stop, want.stop, got.lines, want.lines);
                 abort();
             }
         }
