@@ -47,22 +47,24 @@ inline void lanes(const double *table, int numalleles, const int *codes, const d
     // The three probabilities side by side in one vector, computed lane by
     // lane with the same operations, and each lane of a row picks its own
     // with one permutation: index pairs select the 32-bit halves of the
-    // wanted double.
-    m4 pick[4][4];
-    for (int k = 0; k < 4; k++)
+    // wanted double. A site without an observation picks the fourth lane,
+    // 1.0, which leaves every product as it is: no branch to mispredict.
+    m4 pick[MISSING + 1][4];
+    for (int k = 0; k <= MISSING; k++)
         for (int q = 0; q < 4; q++) {
             v4 t;
-            memcpy(&t, table + k * 16 + q * 4, sizeof t);
+            memcpy(&t, table + (k < 4 ? k : 0) * 16 + q * 4, sizeof t);
             m4 c = (2 * ((t == 0.5) & 1)) + (4 * ((t == 1.0) & 1)); // 2 * class
+            if (k >= 4)
+                c = (m4){6, 6, 6, 6};
             pick[k][q] = c | ((c + 1) << 32);
         }
     const v4 t = {0.0, 0.5, 1.0, 1.0};
     for (int s = 0; s < numalleles; s++) {
         int k = codes[s];
-        if (k == MISSING)
-            continue;
         v4 e = {eps[s], eps[s], eps[s], eps[s]};
         v4 p = site(t, e);
+        p[3] = 1.0;
         for (int q = 0; q < 4; q++)
             acc[q] = acc[q] * (v4)_mm256_permutevar8x32_epi32((__m256i)p, (__m256i)pick[k][q]);
     }

@@ -156,7 +156,12 @@ class Scan : public testing::TestWithParam<bool> {
   protected:
     void SetUp() override
     {
-        if (GetParam() && !__builtin_cpu_supports("avx2"))
+#if defined(__x86_64__)
+        bool have = __builtin_cpu_supports("avx2");
+#else
+        bool have = false;
+#endif
+        if (GetParam() && !have)
             GTEST_SKIP() << "no AVX2 here";
         saved = scan_use_avx2;
         scan_use_avx2 = GetParam();
