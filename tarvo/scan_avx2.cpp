@@ -44,6 +44,11 @@ block load(const char *p)
     return b;
 }
 
+void div4(double *v, const double *den)
+{
+    _mm256_storeu_pd(v, _mm256_div_pd(_mm256_loadu_pd(v), _mm256_loadu_pd(den)));
+}
+
 } // namespace
 
 // A code is one byte 0-3 or 5 with white space on both sides: scanf "%d"
@@ -87,11 +92,13 @@ int codes_avx2(const char *p, const char *e, int *v, int n, const char **stop)
 // so the digits as an integer m and 10^digits are exact doubles, and the
 // one correctly rounded division m / 10^digits is the value strtod gives.
 // The divisions, the slowest step, go four to an instruction; each lane
-// rounds as a scalar division does.
+// rounds as a scalar division does. A group of four waits until four more
+// items are read, so that the stores of its operands are done: a wide load
+// of four narrow stores still in flight would stall.
 int doubles_avx2(const char *p, const char *e, double *v, int n, const char **stop)
 {
-    int i = 0, k = 0; // v[i - k .. i) wait for their divisors den[0 .. k)
-    double den[4];
+    int i = 0, k = 0, h = 0; // v[i - k .. i) wait for their divisors den[h ...) in a ring
+    double den[8];
     while (i < n && e - p >= 64) {
         block b = load(p);
         if (!(b.ws & 1))
@@ -118,11 +125,11 @@ int doubles_avx2(const char *p, const char *e, double *v, int n, const char **st
             uint64_t m = nd <= 8 ? val8(load8(d), nd)
                                  : val8(load8(d), 8) * ipow10[nd - 8] + val8(load8(d + 8), nd - 8);
             v[i++] = (double)m;
-            den[k++] = pow10[nd];
-            if (k == 4) {
-                double *q = v + i - 4;
-                _mm256_storeu_pd(q, _mm256_div_pd(_mm256_loadu_pd(q), _mm256_loadu_pd(den)));
-                k = 0;
+            den[(h + k++) & 7] = pow10[nd];
+            if (k == 8) {
+                div4(v + i - 8, den + h);
+                h ^= 4;
+                k = 4;
             }
             cur = end;
         }
@@ -130,8 +137,10 @@ int doubles_avx2(const char *p, const char *e, double *v, int n, const char **st
         if (odd || cur == 0) // an item for the portable path, or one that spans the block
             break;
     }
+    for (; k >= 4; k -= 4, h ^= 4)
+        div4(v + i - k, den + h);
     for (int j = 0; j < k; j++)
-        v[i - k + j] /= den[j];
+        v[i - k + j] /= den[(h + j) & 7];
     *stop = p;
     return i;
 }
