@@ -44,9 +44,31 @@ block load(const char *p)
     return b;
 }
 
-void div4(double *v, const double *den)
+// Numbers waiting for conversion: the eight bytes from the first digit on,
+// how far to shift them so that the digits fill the top of the word, and
+// the divisor.
+struct ring {
+    uint64_t word[8], shift[8];
+    double den[8];
+};
+
+// Converts slots h to h + 3 into v[0..4).
+void convert4(const ring *r, int h, double *v)
 {
-    _mm256_storeu_pd(v, _mm256_div_pd(_mm256_loadu_pd(v), _mm256_loadu_pd(den)));
+    __m256i x = _mm256_loadu_si256((const __m256i *)(r->word + h));
+    x = _mm256_sub_epi8(x, _mm256_set1_epi8('0'));
+    x = _mm256_sllv_epi64(x, _mm256_loadu_si256((const __m256i *)(r->shift + h)));
+    // Digit pairs, then quads, each the more significant first; then the
+    // two quads of a lane.
+    x = _mm256_maddubs_epi16(x, _mm256_set1_epi16(10 | 1 << 8));
+    x = _mm256_madd_epi16(x, _mm256_set1_epi32(100 | 1 << 16));
+    x = _mm256_add_epi64(_mm256_mul_epu32(x, _mm256_set1_epi64x(10000)), _mm256_srli_epi64(x, 32));
+    // Below 2^52, so placing it in the significand of 2^52 and taking 2^52
+    // away is exact.
+    const __m256i big = _mm256_set1_epi64x(0x4330000000000000);
+    __m256d m = _mm256_sub_pd(_mm256_castsi256_pd(_mm256_or_si256(x, big)),
+                              _mm256_castsi256_pd(big));
+    _mm256_storeu_pd(v, _mm256_div_pd(m, _mm256_loadu_pd(r->den + h)));
 }
 
 } // namespace
@@ -88,17 +110,19 @@ int codes_avx2(const char *p, const char *e, int *v, int n, const char **stop)
     return i;
 }
 
-// A number is "0." and 1 to 15 digits between white space: below 10^15,
-// so the digits as an integer m and 10^digits are exact doubles, and the
-// one correctly rounded division m / 10^digits is the value strtod gives.
-// The divisions, the slowest step, go four to an instruction; each lane
-// rounds as a scalar division does. A group of four waits until four more
-// items are read, so that the stores of its operands are done: a wide load
-// of four narrow stores still in flight would stall.
+// A number is "0." and 1 to 8 digits between white space: below 10^8, so
+// the digits as an integer m and 10^digits are exact doubles, and the one
+// correctly rounded division m / 10^digits is the value strtod gives.
+//
+// Each number's digits and divisor wait in a ring; four at a time are
+// converted and divided in vector lanes, and each lane rounds as a scalar
+// division does. A group waits until four more numbers are read, so that
+// the stores of its operands are done: a wide load of four narrow stores
+// still in flight would stall.
 int doubles_avx2(const char *p, const char *e, double *v, int n, const char **stop)
 {
-    int i = 0, k = 0, h = 0; // v[i - k .. i) wait for their divisors den[h ...) in a ring
-    double den[8];
+    int i = 0, k = 0, h = 0; // v[i - k .. i) wait in slots h, h + 1, ... of the ring
+    ring r;
     while (i < n && e - p >= 64) {
         block b = load(p);
         if (!(b.ws & 1))
@@ -115,19 +139,21 @@ int doubles_avx2(const char *p, const char *e, double *v, int n, const char **st
                 cur = end;
                 continue;
             }
+            uint16_t lead;
+            memcpy(&lead, p + t, sizeof lead);
             uint64_t want = ((uint64_t)1 << (nd & 15)) - 1;
-            if (nd < 1 || nd > 15 || p[t] != '0' || p[t + 1] != '.' ||
+            if (nd < 1 || nd > 8 || lead != ('0' | '.' << 8) ||
                 ((digit >> (t + 2)) & want) != want) {
                 odd = true;
                 break;
             }
-            const char *d = p + t + 2;
-            uint64_t m = nd <= 8 ? val8(load8(d), nd)
-                                 : val8(load8(d), 8) * ipow10[nd - 8] + val8(load8(d + 8), nd - 8);
-            v[i++] = (double)m;
-            den[(h + k++) & 7] = pow10[nd];
+            int slot = (h + k++) & 7;
+            r.word[slot] = load8(p + t + 2);
+            r.shift[slot] = 8 * (8 - nd);
+            r.den[slot] = pow10[nd];
+            i++;
             if (k == 8) {
-                div4(v + i - 8, den + h);
+                convert4(&r, h, v + i - 8);
                 h ^= 4;
                 k = 4;
             }
@@ -138,9 +164,12 @@ int doubles_avx2(const char *p, const char *e, double *v, int n, const char **st
             break;
     }
     for (; k >= 4; k -= 4, h ^= 4)
-        div4(v + i - k, den + h);
-    for (int j = 0; j < k; j++)
-        v[i - k + j] /= den[(h + j) & 7];
+        convert4(&r, h, v + i - k);
+    if (k > 0) {
+        double t[4];
+        convert4(&r, h, t);
+        memcpy(v + i - k, t, (size_t)k * sizeof *t);
+    }
     *stop = p;
     return i;
 }
