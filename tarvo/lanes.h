@@ -20,6 +20,9 @@ namespace {
 typedef double v4 __attribute__((vector_size(32)));
 typedef long long m4 __attribute__((vector_size(32)));
 
+// Sites whose probabilities are computed ahead, in one go.
+enum { CHUNK = 64 };
+
 // The probability of the observed allele given table entry t; the order of
 // the operations fixes the rounding of every result. For a double, or lane
 // by lane for four.
@@ -59,14 +62,37 @@ inline void lanes(const double *table, int numalleles, const int *codes, const d
                 c = (m4){6, 6, 6, 6};
             pick[k][q] = c | ((c + 1) << 32);
         }
+    // The probabilities of a chunk of sites come first, four sites to a
+    // vector, each lane with the same operations as one site alone; a
+    // transposition then puts each site's three side by side.
+    const v4 zero = {0.0, 0.0, 0.0, 0.0}, half = {0.5, 0.5, 0.5, 0.5}, one = {1.0, 1.0, 1.0, 1.0};
     const v4 t = {0.0, 0.5, 1.0, 1.0};
-    for (int s = 0; s < numalleles; s++) {
-        int k = codes[s];
-        v4 e = {eps[s], eps[s], eps[s], eps[s]};
-        v4 p = site(t, e);
-        p[3] = 1.0;
-        for (int q = 0; q < 4; q++)
-            acc[q] = acc[q] * (v4)_mm256_permutevar8x32_epi32((__m256i)p, (__m256i)pick[k][q]);
+    for (int s0 = 0; s0 < numalleles; s0 += CHUNK) {
+        int n = numalleles - s0 < CHUNK ? numalleles - s0 : CHUNK;
+        v4 p[CHUNK];
+        int s = 0;
+        for (; s + 4 <= n; s += 4) {
+            v4 e;
+            memcpy(&e, eps + s0 + s, sizeof e);
+            __m256d a = (__m256d)site(zero, e), b = (__m256d)site(half, e);
+            __m256d c = (__m256d)site(one, e), d = (__m256d)one;
+            __m256d ab0 = _mm256_unpacklo_pd(a, b), ab1 = _mm256_unpackhi_pd(a, b);
+            __m256d cd0 = _mm256_unpacklo_pd(c, d), cd1 = _mm256_unpackhi_pd(c, d);
+            p[s] = (v4)_mm256_permute2f128_pd(ab0, cd0, 0x20);
+            p[s + 1] = (v4)_mm256_permute2f128_pd(ab1, cd1, 0x20);
+            p[s + 2] = (v4)_mm256_permute2f128_pd(ab0, cd0, 0x31);
+            p[s + 3] = (v4)_mm256_permute2f128_pd(ab1, cd1, 0x31);
+        }
+        for (; s < n; s++) {
+            v4 e = {eps[s0 + s], eps[s0 + s], eps[s0 + s], eps[s0 + s]};
+            p[s] = site(t, e);
+            p[s][3] = 1.0;
+        }
+        for (s = 0; s < n; s++) {
+            int k = codes[s0 + s];
+            for (int q = 0; q < 4; q++)
+                acc[q] = acc[q] * (v4)_mm256_permutevar8x32_epi32((__m256i)p[s], (__m256i)pick[k][q]);
+        }
     }
 #else
     m4 half[4][4], one[4][4];
