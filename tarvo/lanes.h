@@ -38,8 +38,7 @@ inline T site(T t, T e)
 // The table holds only 0, 1/2 and 1, so a site has at most three distinct
 // probabilities. They are computed once per site, and each genotype picks
 // its own by bit masks: the same operations on the same operands as
-// evaluating the site probability per genotype. With one copy the lanes
-// j > 0 are computed and unused.
+// evaluating the site probability per genotype.
 inline void lanes(const double *table, int numalleles, const int *codes, const double *eps,
                   double *f)
 {
@@ -62,6 +61,16 @@ inline void lanes(const double *table, int numalleles, const int *codes, const d
                 c = (m4){6, 6, 6, 6};
             pick[k][q] = c | ((c + 1) << 32);
         }
+    // With one copy the table does not depend on j, so one vector, lane i
+    // for genotype i, does the work of four, picking by the column j = 0.
+    bool single = true;
+    for (int r = 0; r < 16; r++)
+        single &= table[r * 4] == table[r * 4 + 1] && table[r * 4] == table[r * 4 + 2] &&
+                  table[r * 4] == table[r * 4 + 3];
+    if (single)
+        for (int k = 0; k <= MISSING; k++)
+            for (int i = 0; i < 4; i++)
+                pick[k][0][i] = pick[k][i][0];
     // The probabilities of a chunk of sites come first, four sites to a
     // vector, each lane with the same operations as one site alone; a
     // transposition then puts each site's three side by side.
@@ -88,11 +97,22 @@ inline void lanes(const double *table, int numalleles, const int *codes, const d
             p[s] = site(t, e);
             p[s][3] = 1.0;
         }
-        for (s = 0; s < n; s++) {
-            int k = codes[s0 + s];
-            for (int q = 0; q < 4; q++)
-                acc[q] = acc[q] * (v4)_mm256_permutevar8x32_epi32((__m256i)p[s], (__m256i)pick[k][q]);
-        }
+        if (single)
+            for (s = 0; s < n; s++)
+                acc[0] = acc[0] * (v4)_mm256_permutevar8x32_epi32((__m256i)p[s],
+                                                                  (__m256i)pick[codes[s0 + s]][0]);
+        else
+            for (s = 0; s < n; s++) {
+                int k = codes[s0 + s];
+                for (int q = 0; q < 4; q++)
+                    acc[q] = acc[q] * (v4)_mm256_permutevar8x32_epi32((__m256i)p[s],
+                                                                      (__m256i)pick[k][q]);
+            }
+    }
+    if (single) {
+        v4 a = acc[0];
+        for (int i = 0; i < 4; i++)
+            acc[i] = (v4){a[i], a[i], a[i], a[i]};
     }
 #else
     m4 half[4][4], one[4][4];
