@@ -1,5 +1,5 @@
 // The reader's block kernels for processors with AVX2 (this file alone is
-// compiled with -mavx2 -mbmi). Item by item, finding where the next number
+// compiled with -mavx2). Item by item, finding where the next number
 // begins waits on the end of the one before; here the white space of 64
 // bytes is found at once, so each number's bounds come from a bit mask and
 // the numbers convert side by side.
