@@ -1,52 +1,82 @@
 #!/bin/bash
 # Throughput and peak memory of tarvo on a generated workload:
-# 200,000 observations, ploidy 2, 50 sites, one observation per line; the
-# default output and -l, run in turn so that both see the same load on the
-# machine.
+# 200,000 observations, 50 sites, one observation per line, for ploidy 2
+# and 1, with and without -l, side by side with the plain scanf/printf
+# build (tarvo_literal).
 #
 #   bench/tarvo.sh [build-dir] [observations]
 #
-# Needs /usr/bin/time (Debian package "time") for the peak RSS.
+# RUNS (default 5) runs of tarvo and LITERAL_RUNS (default 3) of the plain
+# build; each figure is the best run. The ratio is given on elapsed time and
+# on processor time (user + system), which a busy machine disturbs less.
+# Needs /usr/bin/time (Debian package "time").
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 build=${1:-$here/../build}
 numobs=${2:-200000}
+runs=${RUNS:-5}
+literal_runs=${LITERAL_RUNS:-3}
 data=$here/data
 mkdir -p "$data"
 input=$data/tarvo-$numobs.txt
+literal=$build/objs/tests/tarvo_literal # built with the tests
 
-cmake --build "$build" --target tarvo gen_tarvo >/dev/null
+cmake --build "$build" --target tarvo tarvo_literal gen_tarvo >/dev/null
 [ -s "$input" ] || "$build/bench/gen_tarvo" "$numobs" > "$input"
 [ -x /usr/bin/time ] || { echo "install /usr/bin/time: apt-get install time" >&2; exit 2; }
 
 bytes=$(stat -c %s "$input")
 cat "$input" > /dev/null # into the page cache
 
-# Best time of five runs of each; peak RSS over all of them.
-best= best_l= peak= peak_l=
-for i in 1 2 3 4 5; do
-    for opt in "" -l; do
-        /usr/bin/time -f '%e %M' -o "$data/time.txt" \
-            "$build/tarvo" -t "$numobs" -p 2 $opt < "$input" > /dev/null
-        read -r secs rss < "$data/time.txt"
-        if [ -z "$opt" ]; then
-            if [ -z "$best" ] || awk "BEGIN{exit !($secs < $best)}"; then best=$secs; fi
-            if [ -z "$peak" ] || [ "$rss" -gt "$peak" ]; then peak=$rss; fi
-        else
-            if [ -z "$best_l" ] || awk "BEGIN{exit !($secs < $best_l)}"; then best_l=$secs; fi
-            if [ -z "$peak_l" ] || [ "$rss" -gt "$peak_l" ]; then peak_l=$rss; fi
-        fi
+# best N PROGRAM ARGS...: sets secs, cpu (the best of each) and rss (the
+# highest of all runs).
+best() {
+    local n=$1 e u s m
+    shift
+    secs= cpu= rss=0
+    for ((i = 0; i < n; i++)); do
+        /usr/bin/time -f '%e %U %S %M' -o "$data/time.txt" "$@" < "$input" > /dev/null
+        read -r e u s m < "$data/time.txt"
+        [ "$m" -gt "$rss" ] && rss=$m
+        secs=$(awk -v a="$secs" -v b="$e" 'BEGIN { print (a == "" || b < a) ? b : a }')
+        cpu=$(awk -v a="$cpu" -v b="$u" -v c="$s" 'BEGIN { print (a == "" || b + c < a) ? b + c : a }')
     done
-done
-wc_secs=$( { /usr/bin/time -f '%e' wc -l < "$input" > /dev/null; } 2>&1 )
+}
 
-awk -v b="$bytes" -v s="$best" -v l="$best_l" -v n="$numobs" -v r="$peak" -v rl="$peak_l" \
-    -v w="$wc_secs" 'BEGIN {
-    if (s == 0) s = 0.005; if (l == 0) l = 0.005; if (w == 0) w = 0.005
-    printf "input            %.1f MB, %d observations\n", b / 1e6, n
-    printf "tarvo            %.2f s, %.0f MB/s, %.0f observations/s\n", s, b / 1e6 / s, n / s
-    printf "tarvo -l         %.2f s, %.0f MB/s, %.2f times the default\n", l, b / 1e6 / l, l / s
-    printf "peak RSS         %.1f MiB, -l %.1f MiB\n", r / 1024, rl / 1024
-    printf "wc -l            %.2f s, %.0f MB/s\n", w, b / 1e6 / w
-}'
+# line NAME: one line of figures for the last best().
+line() {
+    awk -v name="$1" -v b="$bytes" -v n="$numobs" -v s="$secs" -v c="$cpu" -v r="$rss" 'BEGIN {
+        if (s == 0) s = 0.005; if (c == 0) c = 0.005
+        printf "%-22s %6.2f s %6.0f MB/s  cpu %6.2f s %6.0f MB/s  %8.0f obs/s  RSS %.1f MiB\n",
+            name, s, b / 1e6 / s, c, b / 1e6 / c, n / s, r / 1024
+    }'
+}
+
+printf 'input %.1f MB, %d observations\n' "$(awk -v b="$bytes" 'BEGIN { print b / 1e6 }')" "$numobs"
+for p in 2 1; do
+    "$build/tarvo" -t "$numobs" -p "$p" < "$input" > "$data/fast.out"
+    "$literal" -t "$numobs" -p "$p" < "$input" > "$data/plain.out"
+    cmp -s "$data/fast.out" "$data/plain.out" || { echo "ploidy $p: outputs differ" >&2; exit 1; }
+    rm -f "$data/fast.out" "$data/plain.out"
+
+    best "$runs" "$build/tarvo" -t "$numobs" -p "$p"
+    fast_secs=$secs fast_cpu=$cpu
+    line "tarvo -p $p"
+    best "$runs" "$build/tarvo" -t "$numobs" -p "$p" -l
+    line "tarvo -p $p -l"
+    awk -v fs="$fast_secs" -v fc="$fast_cpu" -v s="$secs" -v c="$cpu" 'BEGIN {
+        if (fs == 0) fs = 0.005; if (fc == 0) fc = 0.005
+        printf "-l / default -p %d      %.2f times on elapsed time, %.2f times on processor time\n",
+            '"$p"', s / fs, c / fc
+    }'
+    best "$literal_runs" "$literal" -t "$numobs" -p "$p"
+    line "plain build -p $p"
+    awk -v fs="$fast_secs" -v fc="$fast_cpu" -v s="$secs" -v c="$cpu" 'BEGIN {
+        if (fs == 0) fs = 0.005; if (fc == 0) fc = 0.005
+        printf "ratio -p %d             %.1f times on elapsed time, %.1f times on processor time\n",
+            '"$p"', s / fs, c / fc
+    }'
+done
+best "$runs" wc -l
+line "wc -l"

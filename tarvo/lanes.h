@@ -20,6 +20,9 @@ namespace {
 typedef double v4 __attribute__((vector_size(32)));
 typedef long long m4 __attribute__((vector_size(32)));
 
+// Sites whose probabilities are computed ahead, in one go.
+enum { CHUNK = 64 };
+
 // The probability of the observed allele given table entry t; the order of
 // the operations fixes the rounding of every result. For a double, or lane
 // by lane for four.
@@ -35,8 +38,7 @@ inline T site(T t, T e)
 // The table holds only 0, 1/2 and 1, so a site has at most three distinct
 // probabilities. They are computed once per site, and each genotype picks
 // its own by bit masks: the same operations on the same operands as
-// evaluating the site probability per genotype. With one copy the lanes
-// j > 0 are computed and unused.
+// evaluating the site probability per genotype.
 inline void lanes(const double *table, int numalleles, const int *codes, const double *eps,
                   double *f)
 {
@@ -47,24 +49,70 @@ inline void lanes(const double *table, int numalleles, const int *codes, const d
     // The three probabilities side by side in one vector, computed lane by
     // lane with the same operations, and each lane of a row picks its own
     // with one permutation: index pairs select the 32-bit halves of the
-    // wanted double.
-    m4 pick[4][4];
-    for (int k = 0; k < 4; k++)
+    // wanted double. A site without an observation picks the fourth lane,
+    // 1.0, which leaves every product as it is: no branch to mispredict.
+    m4 pick[MISSING + 1][4];
+    for (int k = 0; k <= MISSING; k++)
         for (int q = 0; q < 4; q++) {
             v4 t;
-            memcpy(&t, table + k * 16 + q * 4, sizeof t);
+            memcpy(&t, table + (k < 4 ? k : 0) * 16 + q * 4, sizeof t);
             m4 c = (2 * ((t == 0.5) & 1)) + (4 * ((t == 1.0) & 1)); // 2 * class
+            if (k >= 4)
+                c = (m4){6, 6, 6, 6};
             pick[k][q] = c | ((c + 1) << 32);
         }
+    // With one copy the table does not depend on j, so one vector, lane i
+    // for genotype i, does the work of four, picking by the column j = 0.
+    bool single = true;
+    for (int r = 0; r < 16; r++)
+        single &= table[r * 4] == table[r * 4 + 1] && table[r * 4] == table[r * 4 + 2] &&
+                  table[r * 4] == table[r * 4 + 3];
+    if (single)
+        for (int k = 0; k <= MISSING; k++)
+            for (int i = 0; i < 4; i++)
+                pick[k][0][i] = pick[k][i][0];
+    // The probabilities of a chunk of sites come first, four sites to a
+    // vector, each lane with the same operations as one site alone; a
+    // transposition then puts each site's three side by side.
+    const v4 zero = {0.0, 0.0, 0.0, 0.0}, half = {0.5, 0.5, 0.5, 0.5}, one = {1.0, 1.0, 1.0, 1.0};
     const v4 t = {0.0, 0.5, 1.0, 1.0};
-    for (int s = 0; s < numalleles; s++) {
-        int k = codes[s];
-        if (k == MISSING)
-            continue;
-        v4 e = {eps[s], eps[s], eps[s], eps[s]};
-        v4 p = site(t, e);
-        for (int q = 0; q < 4; q++)
-            acc[q] = acc[q] * (v4)_mm256_permutevar8x32_epi32((__m256i)p, (__m256i)pick[k][q]);
+    for (int s0 = 0; s0 < numalleles; s0 += CHUNK) {
+        int n = numalleles - s0 < CHUNK ? numalleles - s0 : CHUNK;
+        v4 p[CHUNK];
+        int s = 0;
+        for (; s + 4 <= n; s += 4) {
+            v4 e;
+            memcpy(&e, eps + s0 + s, sizeof e);
+            __m256d a = (__m256d)site(zero, e), b = (__m256d)site(half, e);
+            __m256d c = (__m256d)site(one, e), d = (__m256d)one;
+            __m256d ab0 = _mm256_unpacklo_pd(a, b), ab1 = _mm256_unpackhi_pd(a, b);
+            __m256d cd0 = _mm256_unpacklo_pd(c, d), cd1 = _mm256_unpackhi_pd(c, d);
+            p[s] = (v4)_mm256_permute2f128_pd(ab0, cd0, 0x20);
+            p[s + 1] = (v4)_mm256_permute2f128_pd(ab1, cd1, 0x20);
+            p[s + 2] = (v4)_mm256_permute2f128_pd(ab0, cd0, 0x31);
+            p[s + 3] = (v4)_mm256_permute2f128_pd(ab1, cd1, 0x31);
+        }
+        for (; s < n; s++) {
+            v4 e = {eps[s0 + s], eps[s0 + s], eps[s0 + s], eps[s0 + s]};
+            p[s] = site(t, e);
+            p[s][3] = 1.0;
+        }
+        if (single)
+            for (s = 0; s < n; s++)
+                acc[0] = acc[0] * (v4)_mm256_permutevar8x32_epi32((__m256i)p[s],
+                                                                  (__m256i)pick[codes[s0 + s]][0]);
+        else
+            for (s = 0; s < n; s++) {
+                int k = codes[s0 + s];
+                for (int q = 0; q < 4; q++)
+                    acc[q] = acc[q] * (v4)_mm256_permutevar8x32_epi32((__m256i)p[s],
+                                                                      (__m256i)pick[k][q]);
+            }
+    }
+    if (single) {
+        v4 a = acc[0];
+        for (int i = 0; i < 4; i++)
+            acc[i] = (v4){a[i], a[i], a[i], a[i]};
     }
 #else
     m4 half[4][4], one[4][4];

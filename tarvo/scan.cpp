@@ -1,4 +1,5 @@
 #include "tarvo/scan.h"
+#include "tarvo/digits.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -38,11 +39,6 @@ inline bool isdig(char c)
 {
     return (unsigned)(c - '0') < 10;
 }
-
-// Powers of ten that a double holds exactly.
-const double pow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                        1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                        1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
 __attribute__((noinline)) bool refill(scanner *s)
 {
@@ -165,35 +161,6 @@ __attribute__((noinline)) int plain_double(const char *p, const char *e, double 
     return OK;
 }
 
-inline uint64_t load8(const char *p)
-{
-    uint64_t x;
-    memcpy(&x, p, sizeof x);
-    return x;
-}
-
-// How many of the eight bytes in x, first byte lowest, are digits before
-// the first one that is not. A carry out of a byte that is not a digit can
-// only spoil the bytes after it, which are not counted.
-inline int run8(uint64_t x)
-{
-    uint64_t a = x ^ 0x3030303030303030;
-    uint64_t nd = ((a + 0x7676767676767676) | a) & 0x8080808080808080;
-    return nd ? __builtin_ctzll(nd) >> 3 : 8;
-}
-
-// The value of the first n (1 to 8) digits in x: shifting puts zeros in
-// front of them, then neighbouring digits, pairs and quads are merged.
-inline uint64_t val8(uint64_t x, int n)
-{
-    uint64_t a = (x ^ 0x3030303030303030) << (8 * (8 - n));
-    a = (a * 10 + (a >> 8)) & 0x00ff00ff00ff00ff;
-    a = (a * 100 + (a >> 16)) & 0x0000ffff0000ffff;
-    return (a * 10000 + (a >> 32)) & 0xffffffff;
-}
-
-const uint64_t ipow10[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
-
 // The everyday shape, digits with an optional fraction, converted eight
 // bytes at a time without a branch per digit. Every other shape goes to
 // plain_double.
@@ -304,7 +271,40 @@ __attribute__((noinline)) bool slow(scanner *s, const char *fmt, void *v)
     return r == 1;
 }
 
+// The block kernel for a run of items, if this processor has one.
+inline int block(const char *, const char *, int *, int, const char **)
+{
+    return 0; // codes have scan_codes
+}
+
+inline int block(const char *p, const char *e, double *v, int n, const char **stop)
+{
+#if defined(__x86_64__)
+    return doubles_avx2(p, e, v, n, stop);
+#else
+    (void)p, (void)e, (void)v, (void)n, (void)stop;
+    return 0;
+#endif
+}
+
+inline bool iscode(char c)
+{
+    return (unsigned)(c - '0') < 4 || c == '5';
+}
+
+bool avx2()
+{
+#if defined(__x86_64__)
+    __builtin_cpu_init(); // this runs before main, perhaps before the library's own set-up
+    return __builtin_cpu_supports("avx2");
+#else
+    return false;
+#endif
+}
+
 } // namespace
+
+bool scan_use_avx2 = avx2();
 
 void scan_open(scanner *s, int fd, char *buf, size_t cap)
 {
@@ -325,13 +325,18 @@ void scan_open(scanner *s, int fd, char *buf, size_t cap)
 // first failure. While the fast path holds, the read position stays in a
 // register from one item to the next.
 template <typename T, typename F>
-static inline int scan_n(scanner *s, T *v, int n, F fast, const char *fmt)
+static inline int scan_n(scanner *s, T *v, int n, F fast, const char *fmt, bool kernel = false)
 {
     int i = 0;
     while (i < n) {
         const char *b = s->buf, *p = b + s->pos, *e = b + s->end;
         int r = OK;
         for (; i < n; i++) {
+            if (kernel) {
+                i += block(p, e, v + i, n - i, &p);
+                if (i == n)
+                    break;
+            }
             while (isws(*p))
                 p++;
             const char *stop;
@@ -364,5 +369,23 @@ bool scan_double(scanner *s, double *v)
 
 int scan_doubles(scanner *s, double *v, int n)
 {
-    return scan_n(s, v, n, fast_double, "%lf%n");
+    return scan_n(s, v, n, fast_double, "%lf%n", scan_use_avx2);
+}
+
+int scan_codes(scanner *s, int *v, int n)
+{
+    const char *b = s->buf, *p = b + s->pos, *e = b + s->end;
+    int i = 0;
+#if defined(__x86_64__)
+    if (scan_use_avx2)
+        i = codes_avx2(p, e, v, n, &p);
+#endif
+    // The sentinel NUL that ends the bytes read is not white space, so no
+    // test here passes at or past the end.
+    for (; i < n && isws(p[0]) && iscode(p[1]) && isws(p[2]); i++) {
+        v[i] = p[1] - '0';
+        p += 2;
+    }
+    s->pos = p - b;
+    return i;
 }

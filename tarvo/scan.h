@@ -55,6 +55,22 @@ inline bool scan_int(scanner *s, int *v)
 // failure (n when all did).
 int scan_doubles(scanner *s, double *v, int n);
 
+// Reads up to n allele codes of the everyday shape, a digit 0-3 or 5
+// between two white-space bytes, and stops before anything else, which
+// scan_int then reads one at a time. Returns how many it read.
+int scan_codes(scanner *s, int *v, int n);
+
+// The block kernels behind scan_codes and scan_doubles: each converts the
+// leading items of p[0..e) that it can prove scanf converts alike, at most
+// n, and sets *stop past the last one. They classify 64 bytes at a time, so
+// e must leave SCAN_SLACK readable bytes behind it.
+int codes_avx2(const char *p, const char *e, int *v, int n, const char **stop);
+int doubles_avx2(const char *p, const char *e, double *v, int n, const char **stop);
+
+// Whether the reader runs the AVX2 kernels: set at start-up from what the
+// processor supports; the tests turn it off to try the portable path.
+extern bool scan_use_avx2;
+
 // Stream offset of the next unread byte.
 inline size_t scan_offset(const scanner *s)
 {

@@ -196,6 +196,13 @@ int main(int argc, char **argv)
         for (int g = 0; g < numalleles; g++) {
             if (g == cap)
                 grow(numalleles);
+            // Everyday codes in one go; the rest, and any code after them,
+            // one at a time.
+            g += scan_codes(&in, codes + g, (numalleles < cap ? numalleles : cap) - g);
+            if (g == numalleles)
+                break;
+            if (g == cap)
+                grow(numalleles);
             if (!scan_int(&in, &codes[g]))
                 error("(tarvoprob) Error reading allele %d on line %d\n", g, line);
             int k = codes[g];

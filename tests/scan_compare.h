@@ -27,8 +27,9 @@ inline uint64_t scan_bits(double d)
     return u;
 }
 
-// kinds[i] tells int ('d'), double ('f') or double read in a batch with
-// its neighbours of the same kind ('b') for conversion i. The text must hold
+// kinds[i] tells int ('d'), double ('f'), double read in a batch with its
+// neighbours of the same kind ('b') or allele code read likewise ('c') for
+// conversion i. The text must hold
 // no NUL byte: sscanf would take it for the end.
 inline scan_verdict scan_compare(const std::string &text, const std::string &kinds, size_t cap)
 {
@@ -78,6 +79,34 @@ inline scan_verdict scan_compare(const std::string &text, const std::string &kin
             off = at;
             i += len - 1;
             continue;
+        }
+        if (k == 'c') {
+            // A run of codes as the program reads them: scan_codes, and
+            // scan_int for an item it leaves.
+            size_t len = kinds.find_first_not_of('c', i);
+            len = (len == std::string::npos ? kinds.size() : len) - i;
+            std::vector<int> got(len);
+            size_t did = scan_codes(&s, got.data(), (int)len);
+            for (size_t j = 0; j < did && !what[0]; j++) {
+                int want = 0;
+                if (sscanf(text.c_str() + off, "%d%n", &want, &n) != 1 || want != got[j])
+                    snprintf(what, sizeof what, "codes at %zu, item %zu: %d, want %d", off, j,
+                             got[j], want);
+                off += n;
+            }
+            if (!what[0] && off != scan_offset(&s))
+                snprintf(what, sizeof what, "codes: stopped at %zu, want %zu", scan_offset(&s),
+                         off);
+            if (what[0]) {
+                v.error = what;
+                break;
+            }
+            v.done += did;
+            if (did > 0) {
+                i += did - 1;
+                continue;
+            }
+            k = 'd';
         }
         if (k == 'd') {
             int want = 0, got = 0;

@@ -1,6 +1,7 @@
-// The number reader against sscanf with %n, on any bytes. The first byte
-// picks the conversions (int or double, eight at a time, repeating) and the
-// buffer size; the rest, up to its first NUL, is the text.
+// The number reader against sscanf with %n, on any bytes, on the portable
+// path and on the block kernels. The first byte picks the conversions (int,
+// double, a batch of doubles or of codes, seven at a time, repeating) and
+// the buffer size; the rest, up to its first NUL, is the text.
 
 #include <cstdint>
 #include <cstdio>
@@ -15,14 +16,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return 0;
     std::string kinds;
     for (int i = 0; i < 64; i++)
-        kinds += (data[0] >> (i % 7)) & 1 ? 'd' : 'f';
+        kinds += "dfbc"[(data[0] >> (i % 7)) & 3];
     size_t cap = data[0] & 0x80 ? 256 : 1 << 16;
     std::string text((const char *)data + 1, size - 1);
     text = text.substr(0, text.find('\0'));
-    scan_verdict v = scan_compare(text, kinds, cap);
-    if (!v.error.empty()) {
-        fprintf(stderr, "reader disagrees with sscanf: %s\n", v.error.c_str());
-        abort();
+    for (bool avx2 : {false, true}) {
+#if defined(__x86_64__)
+        if (avx2 && !__builtin_cpu_supports("avx2"))
+            continue;
+#else
+        if (avx2)
+            continue;
+#endif
+        scan_use_avx2 = avx2;
+        scan_verdict v = scan_compare(text, kinds, cap);
+        if (!v.error.empty()) {
+            fprintf(stderr, "reader (%s) disagrees with sscanf: %s\n",
+                    avx2 ? "avx2" : "portable", v.error.c_str());
+            abort();
+        }
     }
     return 0;
 }
