@@ -18,7 +18,7 @@ const std::string BIN = TARVO_BIN, LITERAL = LITERAL_BIN;
 
 std::string real(std::mt19937_64 &r)
 {
-    static const char *const odd[] = {"inf", "-inf", "-nan", "0x1p-3", "1e-320", "1e308",
+    static const char *const odd[] = {"inf", "-inf", "-nan", "nan", "0x1p-3", "1e-320", "1e308",
                                       "-0", "0", "1", ".5", "5.", "+0.25", "00012e-3",
                                       "1e400", "0.1e-2", "INFINITY", "2e+"};
     char buf[64];
