@@ -45,7 +45,10 @@ bool kernel_supported(kernel k)
     if (k == avx2)
         return __builtin_cpu_supports("avx2") &&
                __builtin_cpu_supports("popcnt");
-    return true;
+    return k != neon;
+#elif defined(__aarch64__)
+    // AdvSIMD is part of every aarch64 processor.
+    return k == scalar || k == neon;
 #else
     return k == scalar;
 #endif
@@ -57,6 +60,7 @@ void choose_kernel()
         return;
     active = kernel_supported(avx2) ? avx2
              : kernel_supported(sse2) ? sse2
+             : kernel_supported(neon) ? neon
                                       : scalar;
 }
 
@@ -78,6 +82,10 @@ size_t encode(const char *s, size_t n, uint64_t c[5])
         break;
     case sse2:
         i = scan_sse2(p, n, c);
+        break;
+#elif defined(__aarch64__)
+    case neon:
+        i = scan_neon(p, n, c);
         break;
 #endif
     default:

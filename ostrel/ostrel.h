@@ -20,8 +20,10 @@ size_t encode(const char *s, size_t n, uint64_t c[5]);
 size_t scan_scalar(const unsigned char *p, size_t n, uint64_t c[5]);
 size_t scan_sse2(const unsigned char *p, size_t n, uint64_t c[5]);
 size_t scan_avx2(const unsigned char *p, size_t n, uint64_t c[5]);
+size_t scan_neon(const unsigned char *p, size_t n, uint64_t c[5]);
 
-enum kernel { scalar, sse2, avx2 };
+// The x86-64 build has sse2 and avx2, the aarch64 build neon.
+enum kernel { scalar, sse2, avx2, neon };
 
 // Whether this processor can run k.
 bool kernel_supported(kernel k);

@@ -40,7 +40,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const char *name;
         size_t (*scan)(const unsigned char *, size_t, uint64_t *);
         kernel k;
-    } kernels[] = {{"sse2", scan_sse2, sse2}, {"avx2", scan_avx2, avx2}};
+    } kernels[] = {
+#if defined(__x86_64__)
+        {"sse2", scan_sse2, sse2},
+        {"avx2", scan_avx2, avx2},
+#elif defined(__aarch64__)
+        {"neon", scan_neon, neon},
+#endif
+    };
     for (auto &k : kernels) {
         if (!kernel_supported(k.k))
             continue;
