@@ -100,8 +100,9 @@ void score_observation(const double *table, int ploidy, int numalleles,
         products_base(table, numalleles, codes, eps, fg);
     states(fg, ploidy, freq, L);
 
-    // A NaN anywhere on the way reaches the result, so only an observation
-    // whose result holds one, which is rare, pays for the NaN rule.
+    // Every operation passes a NaN on, so a NaN among the values used
+    // reaches the result: only an observation whose result holds one, which
+    // is rare, pays for the NaN rule.
     for (int s = 0; s < nstates(ploidy); s++)
         if (L[s] != L[s]) {
             score_ruled(table, ploidy, numalleles, codes, eps, freq, L);

@@ -41,12 +41,13 @@ cmake -S . -B "$arm" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DBUILD_TESTS=ON \
     -DGTest_DIR="$gtest/lib/cmake/GTest" >/dev/null
 cmake --build "$arm" -j$jobs
 
-# Under emulation the whole suite takes long; these cover the reader, the
-# formatter, the scoring core, the scanners, both programs end to end and
-# the examples. The scale-out scripts run the programs through GNU
-# parallel, which cannot put the emulator in front of them.
-ctest --test-dir "$arm" --output-on-failure -j$jobs \
-    -R '^(Likelihood|Scan|Fmt|OstrelScan|OstrelEncode|Tarvo|Ostrel|Examples)' -E '^scale_out'
+# Under emulation the whole suite takes about ten minutes; this runs the
+# unit tests of the reader, the formatter, the scoring core and the
+# scanners, both programs' end-to-end tables and the examples. Left out:
+# the random differential runs against the plain build (TarvoDiff, seven
+# minutes; the comparisons with x86-64 below cover the same outputs), and
+# the scale-out scripts, whose GNU parallel cannot start an ARM program.
+ctest --test-dir "$arm" --output-on-failure -j$jobs -E '^(scale_out|TarvoDiff)'
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -69,9 +70,10 @@ same() {
 same "examples/ploidy1" tarvo -t 3 -p 1 -n 4 < examples/ploidy1.txt
 same "examples/ploidy2" tarvo -t 4 -p 2 -n 6 < examples/ploidy2.txt
 same "examples/bases" ostrel < examples/bases.txt
-cmp -s "$work/arm" examples/bases.expected
 
-gen_bases=$(ls "$native"/bench/gen_bases "$native"/gen_bases 2>/dev/null | head -1)
+for gen_bases in "$native/bench/gen_bases" "$native/gen_bases"; do
+    [ -x "$gen_bases" ] && break
+done
 "$native/bench/gen_tarvo" 20000 > "$work/plain.txt"
 "$native/bench/gen_tarvo" 20000 11 odd > "$work/odd.txt"
 "$native/bench/gen_tarvo" 20000 13 nan > "$work/nan.txt"
@@ -81,7 +83,7 @@ for load in plain odd nan; do
     done
 done
 for line in 0 1 15 16 17 100 4095 1000000; do
-    "$gen_bases" $line 4000000 $line > "$work/bases.txt" 2>/dev/null
+    "$gen_bases" $line 2000000 $line > "$work/bases.txt" 2>/dev/null
     same "ostrel, lines of $line bases" ostrel < "$work/bases.txt"
 done
 { "$gen_bases" 70 100000 2>/dev/null; printf 'ACGTx\nACGT\n'; } | same "ostrel, an invalid base" ostrel

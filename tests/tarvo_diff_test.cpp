@@ -107,6 +107,18 @@ TEST(TarvoDiff, ManyObservations)
     std::string in = join(r, observations(r, 5000, 50));
     same({"-t", "5000", "-p", "2"}, in);
     same({"-t", "5000", "-p", "1"}, in);
+
+    // NaN-heavy: NaNs of both signs, infinities and zeros among the
+    // frequencies and error rates, so that most results are NaN and which
+    // NaN survives is put to the test.
+    static const char *const heavy[] = {"nan", "-nan", "inf", "-inf", "0", "-0"};
+    auto tok = observations(r, 3000, 50);
+    for (size_t k = 0; k < tok.size(); k++)
+        if (k % (50 + 8 + 50) >= 50 && r() % 8 == 0)
+            tok[k] = heavy[r() % 6];
+    in = join(r, tok);
+    same({"-t", "3000", "-p", "2"}, in);
+    same({"-t", "3000", "-p", "1"}, in);
 }
 
 } // namespace
