@@ -2,7 +2,9 @@
 // one per line, about one site in ten missing, frequencies and error rates
 // with six significant digits. Deterministic for a given seed. With a third
 // argument "odd", about one number in four hundred is an extreme or special value,
-// for comparing builds on more than the everyday arithmetic.
+// for comparing builds on more than the everyday arithmetic; with "nan", one
+// in eight is NaN of either sign, an infinity or zero, so that most results
+// are NaN and NaNs of both signs meet.
 
 #include <cstdint>
 #include <cstdio>
@@ -23,10 +25,15 @@ static double unit()
     return (double)(next() >> 11) / 9007199254740992.0;
 }
 
-static bool odd;
+static bool odd, nans;
 
 static void real(double x, const char *sep)
 {
+    static const char *const nan_heavy[] = {"nan", "-nan", "inf", "-inf", "0", "-0"};
+    if (nans && next() % 8 == 0) {
+        printf("%s%s", nan_heavy[next() % 6], sep);
+        return;
+    }
     static const char *const special[] = {"inf", "-inf", "nan", "-nan", "1e-310", "4.9e-324",
                                           "1e308", "-1e308", "0", "-0", "1", "2.5e-200",
                                           "0x1.fffffffffffffp-1", "1e-30", "1e30", "7"};
@@ -39,12 +46,13 @@ static void real(double x, const char *sep)
 int main(int argc, char **argv)
 {
     if (argc < 2) {
-        fprintf(stderr, "usage: gen_tarvo numobs [seed [odd]] > file\n");
+        fprintf(stderr, "usage: gen_tarvo numobs [seed [odd|nan]] > file\n");
         return 2;
     }
     long numobs = atol(argv[1]);
     state = argc > 2 ? strtoull(argv[2], nullptr, 10) : 20261208;
     odd = argc > 3 && argv[3][0] == 'o';
+    nans = argc > 3 && argv[3][0] == 'n';
     const int sites = 50;
     for (long o = 0; o < numobs; o++) {
         for (int g = 0; g < sites; g++)

@@ -63,7 +63,10 @@ bool kernel_supported(kernel k)
     if (k == avx2)
         return __builtin_cpu_supports("avx2") &&
                __builtin_cpu_supports("popcnt");
-    return true;
+    return k != neon;
+#elif defined(__aarch64__)
+    // AdvSIMD is part of every aarch64 processor.
+    return k == scalar || k == neon;
 #else
     return k == scalar;
 #endif
@@ -75,6 +78,7 @@ void choose_kernel()
         return;
     active = kernel_supported(avx2) ? avx2
              : kernel_supported(sse2) ? sse2
+             : kernel_supported(neon) ? neon
                                       : scalar;
 }
 
@@ -94,6 +98,9 @@ size_t encode(const char *s, size_t n, mark *m, size_t *lines, uint32_t c[4])
         return scan_avx2(p, n, m, lines, c);
     case sse2:
         return scan_sse2(p, n, m, lines, c);
+#elif defined(__aarch64__)
+    case neon:
+        return scan_neon(p, n, m, lines, c);
 #endif
     default:
         return scan_scalar(p, n, m, lines, c);

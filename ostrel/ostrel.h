@@ -27,13 +27,16 @@ constexpr size_t max_marks = 1024;
 size_t scan_scalar(const unsigned char *p, size_t n, mark *m, size_t *lines, uint32_t c[4]);
 size_t scan_sse2(const unsigned char *p, size_t n, mark *m, size_t *lines, uint32_t c[4]);
 size_t scan_avx2(const unsigned char *p, size_t n, mark *m, size_t *lines, uint32_t c[4]);
+size_t scan_neon(const unsigned char *p, size_t n, mark *m, size_t *lines, uint32_t c[4]);
 
 // Runs the chosen scanner on s[0..n); the caller reports a stop before n
 // that did not fill m as "Invalid base: %c\n", once the tallies of the
 // lines before it are out.
 size_t encode(const char *s, size_t n, mark *m, size_t *lines, uint32_t c[4]);
 
-enum kernel { scalar, sse2, avx2 };
+
+// The x86-64 build has sse2 and avx2, the aarch64 build neon.
+enum kernel { scalar, sse2, avx2, neon };
 
 // Whether this processor can run k.
 bool kernel_supported(kernel k);

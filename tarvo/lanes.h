@@ -24,8 +24,8 @@ typedef long long m4 __attribute__((vector_size(32)));
 enum { CHUNK = 64 };
 
 // The probability of the observed allele given table entry t; the order of
-// the operations fixes the rounding of every result. For a double, or lane
-// by lane for four.
+// the operations fixes the rounding of every result. For a double, lane by
+// lane for four, or under the NaN rule (tarvo/nanrule.h).
 template <typename T>
 inline T site(T t, T e)
 {

@@ -16,7 +16,8 @@ void build_table(int ploidy, double *table);
 
 // Scores one observation: numalleles sites with their allele codes (0-3 or
 // MISSING) and error rates, against freq[2][4]; writes nstates(ploidy)
-// likelihoods to L.
+// likelihoods to L. A likelihood that is NaN follows the NaN rule of
+// tarvo/nanrule.h on every build and processor.
 void score_observation(const double *table, int ploidy, int numalleles,
                        const int *codes, const double *eps,
                        const double *freq, double *L);
@@ -28,8 +29,9 @@ void products_base(const double *table, int numalleles, const int *codes, const 
 void products_avx2(const double *table, int numalleles, const int *codes, const double *eps,
                    double *f);
 
-// Whether score_observation runs the AVX2 build: set at start-up from what
-// the processor supports; the tests turn it off to try the baseline build.
+// Whether score_observation runs the AVX2 build (x86-64 only): set at
+// start-up from what the processor supports; the tests turn it off to try
+// the baseline build.
 extern bool use_avx2;
 
 #endif

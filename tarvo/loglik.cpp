@@ -80,9 +80,11 @@ void log_observation(const double *table, int ploidy, int numalleles,
 {
     double m[16];
     long long x[16];
+#if defined(__x86_64__)
     if (use_avx2)
         scaled_avx2(table, numalleles, codes, eps, m, x);
     else
+#endif
         scaled_base(table, numalleles, codes, eps, m, x);
 
     // Each term is the weight, as the default computes it, times the

@@ -166,6 +166,10 @@ __attribute__((noinline)) int plain_double(const char *p, const char *e, double 
 // plain_double.
 int fast_double(const char *p, const char *e, double *v, const char **stop)
 {
+    // load8, run8 and val8 take the first byte as the lowest, as it is on a
+    // little-endian processor; a big-endian build reads byte at a time.
+    if (__BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__)
+        return plain_double(p, e, v, stop);
     // Frequencies and error rates mostly read "0." and a few digits.
     if (p[0] == '0' && p[1] == '.') {
         uint64_t x = load8(p + 2);

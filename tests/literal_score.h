@@ -5,41 +5,51 @@
 // for the plain build of the whole program: every genotype, every site, a
 // table lookup and each operation of the site probability one at a time.
 // table is [k][i][j], F is [population][allele].
+//
+// Each operation follows the NaN rule (tarvo/nanrule.h), applied as the
+// formulas are written: with plain doubles, which NaN survives would be the
+// compiler's choice (on NaN-heavy input gcc -O2 follows the written order
+// and -O3 does not) and the processor's.
+
+#include "tarvo/nanrule.h"
 
 inline void literal_score(const double *table, int ploidy, int n, const int *codes,
                           const double *eps, const double *F, double *L)
 {
     int ns = ploidy == 2 ? 3 : 2;
+    ruled R[3];
     for (int s = 0; s < ns; s++)
-        L[s] = 0;
+        R[s] = 0.0;
     for (int i = 0; i < 4; i++)
         for (int j = 0; j < (ploidy == 2 ? 4 : 1); j++) {
-            double f = 1.0;
+            ruled f = 1.0;
             for (int g = 0; g < n; g++) {
                 if (codes[g] == 5)
                     continue;
-                double t = table[codes[g] * 16 + i * 4 + j], e = eps[g];
-                double a = e * 3.0;
+                ruled t = table[codes[g] * 16 + i * 4 + j], e = eps[g];
+                ruled a = e * 3.0;
                 a = a * 0.25;
                 a = 1.0 - a;
                 a = a * t;
-                double b = 1.0 - t;
+                ruled b = 1.0 - t;
                 b = b * e;
                 b = b * 0.25;
                 f = f * (a + b);
             }
-            double w[3];
+            ruled w[3] = {};
             if (ploidy == 2) {
-                w[0] = F[j] * F[i];
-                w[1] = F[i] * F[4 + j];
-                w[2] = F[4 + j] * F[4 + i];
+                w[0] = ruled(F[j]) * F[i];
+                w[1] = ruled(F[i]) * F[4 + j];
+                w[2] = ruled(F[4 + j]) * F[4 + i];
             } else {
                 w[0] = F[i];
                 w[1] = F[4 + i];
             }
             for (int s = 0; s < ns; s++)
-                L[s] = w[s] * f + L[s];
+                R[s] = w[s] * f + R[s];
         }
+    for (int s = 0; s < ns; s++)
+        L[s] = static_cast<double>(R[s]);
 }
 
 #endif

@@ -22,14 +22,19 @@ struct scanner {
 
 const scanner scanners[] = {
     {"scalar", scan_scalar, scalar},
+#if defined(__x86_64__)
     {"sse2", scan_sse2, sse2},
     {"avx2", scan_avx2, avx2},
+#elif defined(__aarch64__)
+    {"neon", scan_neon, neon},
+#endif
 };
 
 const std::string_view bases("ACGTN");
 
-// Step widths, the block of 64 bytes, the lengths after which the byte
-// counters of a long line are summed, and the read size.
+// Step widths (the NEON step is 16 bytes, as SSE2's), the block of 64
+// bytes, the lengths after which the byte counters of a long line are
+// summed, and the read size.
 const size_t edges[] = {16, 32, 64, 255 * 16, 255 * 32, read_size};
 
 std::mt19937_64 rng(20240611);

@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -17,6 +18,28 @@ int tmpfile_fd()
         throw std::runtime_error("mkstemp failed");
     unlink(name);
     return fd;
+}
+
+// The words of the emulator that runs a cross-built program, separated by
+// spaces (the build's CMAKE_CROSSCOMPILING_EMULATOR); none for a native
+// build.
+#ifndef TEST_EMULATOR
+#define TEST_EMULATOR ""
+#endif
+
+std::vector<std::string> emulator()
+{
+    std::vector<std::string> words;
+    const std::string list = TEST_EMULATOR;
+    for (size_t at = 0; at < list.size();) {
+        size_t end = list.find(' ', at);
+        if (end == std::string::npos)
+            end = list.size();
+        if (end > at)
+            words.push_back(list.substr(at, end - at));
+        at = end + 1;
+    }
+    return words;
 }
 
 int decode(int st)
@@ -40,8 +63,8 @@ std::string read_fd(int fd)
     return s;
 }
 
-result run(const std::string &prog, const std::vector<std::string> &args,
-           const std::string &in, sink out, const char *in_path)
+result run_host(const std::string &prog, const std::vector<std::string> &args,
+                const std::string &in, sink out, const char *in_path)
 {
     int infd = in_path ? open(in_path, O_RDONLY) : tmpfile_fd();
     if (infd < 0)
@@ -82,6 +105,32 @@ result run(const std::string &prog, const std::vector<std::string> &args,
     return {read_fd(outfd), read_fd(errfd), decode(st)};
 }
 
+result run(const std::string &prog, const std::vector<std::string> &args,
+           const std::string &in, sink out, const char *in_path)
+{
+    std::vector<std::string> words = emulator();
+    if (words.empty())
+        return run_host(prog, args, in, out, in_path);
+    std::string emu = words[0];
+    words.erase(words.begin());
+    words.push_back(prog);
+    words.insert(words.end(), args.begin(), args.end());
+    return run_host(emu, words, in, out, in_path);
+}
+
+std::string command(const std::string &prog)
+{
+    std::string s;
+    for (const std::string &w : emulator())
+        s += w + " ";
+    return s + prog;
+}
+
+bool emulated()
+{
+    return !emulator().empty();
+}
+
 std::string read_file(const std::string &path)
 {
     int fd = open(path.c_str(), O_RDONLY);
@@ -90,5 +139,5 @@ std::string read_file(const std::string &path)
 
 result shell(const std::string &cmd)
 {
-    return run("/bin/sh", {"-c", cmd}, "");
+    return run_host("/bin/sh", {"-c", cmd}, "");
 }

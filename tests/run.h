@@ -13,11 +13,24 @@ struct result {
     int status; // exit status, or 128 + signal number
 };
 
-// Runs prog with args, feeding it `in` on standard input (or the file
-// in_path when given), and collects what it writes and how it ends.
+// Runs the program prog, built here, with args, feeding it `in` on standard
+// input (or the file in_path when given), and collects what it writes and
+// how it ends. A cross build's programs run under the build's emulator.
 result run(const std::string &prog, const std::vector<std::string> &args,
            const std::string &in, sink out = sink::capture,
            const char *in_path = nullptr);
+
+// The same for a program of this machine, such as /bin/sh.
+result run_host(const std::string &prog, const std::vector<std::string> &args,
+                const std::string &in, sink out = sink::capture,
+                const char *in_path = nullptr);
+
+// How a shell command line names the program prog built here: behind the
+// emulator, for a cross build.
+std::string command(const std::string &prog);
+
+// Whether the programs built here run under an emulator.
+bool emulated();
 
 // Runs a shell command line; returns its status as run() does.
 result shell(const std::string &cmd);

@@ -19,7 +19,7 @@ const std::string BIN = TARVO_BIN, LITERAL = LITERAL_BIN;
 
 std::string real(std::mt19937_64 &r)
 {
-    static const char *const odd[] = {"inf", "-inf", "-nan", "0x1p-3", "1e-320", "1e308",
+    static const char *const odd[] = {"inf", "-inf", "-nan", "nan", "0x1p-3", "1e-320", "1e308",
                                       "-0", "0", "1", ".5", "5.", "+0.25", "00012e-3",
                                       "1e400", "0.1e-2", "INFINITY", "2e+"};
     char buf[64];
@@ -108,6 +108,18 @@ TEST(TarvoDiff, ManyObservations)
     std::string in = join(r, observations(r, 5000, 50));
     same({"-t", "5000", "-p", "2"}, in);
     same({"-t", "5000", "-p", "1"}, in);
+
+    // NaN-heavy: NaNs of both signs, infinities and zeros among the
+    // frequencies and error rates, so that most results are NaN and which
+    // NaN survives is put to the test.
+    static const char *const heavy[] = {"nan", "-nan", "inf", "-inf", "0", "-0"};
+    auto tok = observations(r, 3000, 50);
+    for (size_t k = 0; k < tok.size(); k++)
+        if (k % (50 + 8 + 50) >= 50 && r() % 8 == 0)
+            tok[k] = heavy[r() % 6];
+    in = join(r, tok);
+    same({"-t", "3000", "-p", "2"}, in);
+    same({"-t", "3000", "-p", "1"}, in);
 }
 
 } // namespace

@@ -47,7 +47,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const char *name;
         scan_fn *fn;
         kernel k;
-    } kernels[] = {{"sse2", scan_sse2, sse2}, {"avx2", scan_avx2, avx2}};
+    } kernels[] = {
+#if defined(__x86_64__)
+        {"sse2", scan_sse2, sse2},
+        {"avx2", scan_avx2, avx2},
+#elif defined(__aarch64__)
+        {"neon", scan_neon, neon},
+#endif
+    };
     for (size_t at : {size_t{0}, from}) {
         scan(scan_scalar, p + at, n - at, &want);
         for (auto &k : kernels) {

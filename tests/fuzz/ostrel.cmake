@@ -1,10 +1,8 @@
-fuzzer(fuzz_kernels fuzz_kernels.cpp ${src}/ostrel/encode.cpp ${src}/ostrel/kernel_sse2.cpp
-  ${src}/ostrel/kernel_avx2.cpp ${src}/common/error.cpp)
-set_source_files_properties(${src}/ostrel/kernel_avx2.cpp TARGET_DIRECTORY fuzz_kernels
-  PROPERTIES COMPILE_OPTIONS "-mavx2;-mpopcnt")
+fuzzer(fuzz_kernels fuzz_kernels.cpp ${src}/ostrel/encode.cpp ${OSTREL_SIMD_SOURCES}
+  ${src}/common/error.cpp)
 
 fuzzer(fuzz_ostrel fuzz_ostrel.cpp ${src}/tests/run.cpp ${src}/ostrel/ostrel.cpp ${src}/ostrel/encode.cpp
-  ${src}/ostrel/kernel_sse2.cpp ${src}/ostrel/kernel_avx2.cpp ${src}/common/error.cpp)
+  ${OSTREL_SIMD_SOURCES} ${src}/common/error.cpp)
 target_compile_definitions(fuzz_ostrel PRIVATE ERROR_ESCAPE)
 set_source_files_properties(${src}/ostrel/ostrel.cpp TARGET_DIRECTORY fuzz_ostrel
   PROPERTIES COMPILE_DEFINITIONS main=ostrel_main)
