@@ -2,13 +2,20 @@
 # and the scripts that spread a run over GNU parallel.
 include(GNUInstallDirs)
 
+# The scripts carry the project's version: the copies with it filled in go
+# next to the programs in the build tree, and those are what the tests run
+# and what is installed.
+foreach(script tarvo-parallel ostrel-parallel)
+  configure_file(${PROJECT_SOURCE_DIR}/scripts/${script} ${PROJECT_BINARY_DIR}/${script} @ONLY)
+endforeach()
+
 install(TARGETS tarvo RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/docs/tarvo.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(PROGRAMS ${PROJECT_SOURCE_DIR}/scripts/tarvo-parallel DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(PROGRAMS ${PROJECT_BINARY_DIR}/tarvo-parallel DESTINATION ${CMAKE_INSTALL_BINDIR})
 if(TARGET ostrel)
   install(TARGETS ostrel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${PROJECT_SOURCE_DIR}/docs/ostrel.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  install(PROGRAMS ${PROJECT_SOURCE_DIR}/scripts/ostrel-parallel DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(PROGRAMS ${PROJECT_BINARY_DIR}/ostrel-parallel DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
 
 set(CPACK_PACKAGE_NAME tarvo-ostrel)

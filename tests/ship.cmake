@@ -12,12 +12,12 @@ endif()
 # ctest shows the test as skipped.
 set(scale_out ${CMAKE_CURRENT_LIST_DIR}/scale_out_test.sh)
 add_test(NAME scale_out.tarvo
-  COMMAND bash ${scale_out} tarvo ${PROJECT_SOURCE_DIR}/scripts
+  COMMAND bash ${scale_out} tarvo ${PROJECT_BINARY_DIR}
     $<TARGET_FILE:tarvo> $<TARGET_FILE:gen_tarvo>)
 set(scale_out_tests scale_out.tarvo)
 if(TARGET ostrel AND TARGET gen_bases)
   add_test(NAME scale_out.ostrel
-    COMMAND bash ${scale_out} ostrel ${PROJECT_SOURCE_DIR}/scripts
+    COMMAND bash ${scale_out} ostrel ${PROJECT_BINARY_DIR}
       $<TARGET_FILE:ostrel> $<TARGET_FILE:gen_bases>)
   list(APPEND scale_out_tests scale_out.ostrel)
 endif()
