@@ -13,12 +13,21 @@ endif()
 set(scale_out ${CMAKE_CURRENT_LIST_DIR}/scale_out_test.sh)
 add_test(NAME scale_out.tarvo
   COMMAND bash ${scale_out} tarvo ${PROJECT_BINARY_DIR}
-    $<TARGET_FILE:tarvo> $<TARGET_FILE:gen_tarvo>)
+    $<TARGET_FILE:tarvo> $<TARGET_FILE:gen_tarvo> ${PROJECT_VERSION})
 set(scale_out_tests scale_out.tarvo)
 if(TARGET ostrel AND TARGET gen_bases)
   add_test(NAME scale_out.ostrel
     COMMAND bash ${scale_out} ostrel ${PROJECT_BINARY_DIR}
-      $<TARGET_FILE:ostrel> $<TARGET_FILE:gen_bases>)
+      $<TARGET_FILE:ostrel> $<TARGET_FILE:gen_bases> ${PROJECT_VERSION})
   list(APPEND scale_out_tests scale_out.ostrel)
 endif()
 set_tests_properties(${scale_out_tests} PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 600)
+
+# Both scripts over two real sshd on loopback addresses; the test skips
+# (77) without root, as sshd needs it here.
+if(TARGET ostrel AND TARGET gen_bases)
+  add_test(NAME scale_out.ssh
+    COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/ssh_test.sh ${PROJECT_BINARY_DIR}
+      $<TARGET_FILE:gen_tarvo> $<TARGET_FILE:gen_bases>)
+  set_tests_properties(scale_out.ssh PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 600)
+endif()
