@@ -2,9 +2,16 @@
 # and the scripts that spread a run over GNU parallel.
 include(GNUInstallDirs)
 
+# The scripts carry the project's version: the copies with it filled in go
+# next to the programs in the build tree, and those are what the tests run
+# and what is installed.
+foreach(script tarvo-parallel ostrel-parallel)
+  configure_file(${PROJECT_SOURCE_DIR}/scripts/${script} ${PROJECT_BINARY_DIR}/${script} @ONLY)
+endforeach()
+
 install(TARGETS tarvo ostrel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(PROGRAMS ${PROJECT_SOURCE_DIR}/scripts/tarvo-parallel DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(PROGRAMS ${PROJECT_SOURCE_DIR}/scripts/ostrel-parallel DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(PROGRAMS ${PROJECT_BINARY_DIR}/tarvo-parallel ${PROJECT_BINARY_DIR}/ostrel-parallel
+  DESTINATION ${CMAKE_INSTALL_BINDIR})
 # The pages name the release in their footer, taken from the project's
 # version like everything else that shows it.
 foreach(page tarvo ostrel tarvo-parallel ostrel-parallel)

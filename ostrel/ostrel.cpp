@@ -2,6 +2,7 @@
 // N it holds.
 #include "ostrel/ostrel.h"
 
+#include "common/about.h"
 #include "common/error.h"
 
 #include <cerrno>
@@ -267,19 +268,9 @@ const char HELP[] =
     "Manual: man ostrel\n";
 const char VERSION[] = "ostrel " TARVO_OSTREL_VERSION "\n";
 
-// --help and --version, answered only as the first word: every other word
-// is ignored, as it always was.
-void about(int argc, char **argv)
+// Prints what --help or --version asks for, and ends the run.
+[[noreturn]] void say(const char *text)
 {
-    if (argc < 2)
-        return;
-    const char *text;
-    if (strcmp(argv[1], "--help") == 0)
-        text = HELP;
-    else if (strcmp(argv[1], "--version") == 0)
-        text = VERSION;
-    else
-        return;
     out_len = strlen(text);
     memcpy(out, text, out_len);
     flush_out();
@@ -290,7 +281,8 @@ void about(int argc, char **argv)
 
 int main(int argc, char **argv)
 {
-    about(argc, argv);
+    if (const char *text = about(argc, argv, HELP, VERSION))
+        say(text);
     choose_kernel();
     // The fuzz harness runs main many times in one process, and a run it
     // ended early may have left tallies waiting.

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <unistd.h>
 
+#include "common/about.h"
 #include "common/error.h"
 #include "tarvo/fmt.h"
 #include "tarvo/likelihood.h"
@@ -95,19 +96,9 @@ const char HELP[] =
     "Manual: man tarvo\n";
 const char VERSION[] = "tarvo " TARVO_OSTREL_VERSION "\n";
 
-// --help and --version, answered only as the first word so that every
-// other command line still goes to getopt exactly as before.
-void about(int argc, char **argv)
+// Prints what --help or --version asks for, and ends the run.
+[[noreturn]] void say(const char *text)
 {
-    if (argc < 2)
-        return;
-    const char *text;
-    if (strcmp(argv[1], "--help") == 0)
-        text = HELP;
-    else if (strcmp(argv[1], "--version") == 0)
-        text = VERSION;
-    else
-        return;
     emit(text, strlen(text));
     if (fflush(stdout) != 0)
         error("(tarvoprob) Error writing output: %s\n", strerror(errno));
@@ -152,7 +143,8 @@ int main(int argc, char **argv)
     bool logs = false;
     int c;
 
-    about(argc, argv);
+    if (const char *text = about(argc, argv, HELP, VERSION))
+        say(text);
     while ((c = getopt(argc, argv, "p:t:n:l")) != -1) {
         switch (c) {
         case 'p':

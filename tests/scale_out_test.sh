@@ -3,11 +3,11 @@
 # standard output byte for byte, status 2 whenever any chunk fails, and the
 # messages that say where.
 #
-#   scale_out_test.sh tarvo|ostrel SCRIPTS-DIR PROGRAM GENERATOR
+#   scale_out_test.sh tarvo|ostrel SCRIPTS-DIR PROGRAM GENERATOR VERSION
 #
 # Exits 77 (skipped) when GNU parallel is not installed.
 set -u
-what=$1 scripts=$2 prog=$3 gen=$4
+what=$1 scripts=$2 prog=$3 gen=$4 version=$5
 
 if ! parallel --version 2>/dev/null | grep -q '^GNU parallel'; then
     echo "GNU parallel is not installed: skipped"
@@ -69,6 +69,9 @@ split() {
         fi
     done
     [ "$want" -ne 0 ] || [ ! -s "$tmp/split.err" ] || fail "stderr not empty: $(head -c 200 "$tmp/split.err")"
+    # A failure: the chunk's message and the script's line, nothing else.
+    [ "$want" -eq 0 ] || [ "$(wc -l < "$tmp/split.err")" -eq 2 ] ||
+        fail "stderr is not two lines: $(head -c 300 "$tmp/split.err")"
     # After a failure parallel may stop a job on a host before the job has
     # removed its own script, so only clean runs must leave nothing there.
     [ "$want" -ne 0 ] || [ -z "$(ls -A "$tmp/remote" 2>/dev/null)" ] ||
@@ -107,6 +110,49 @@ empty() {
     [ "$got" -eq 0 ] || fail "status $got, want 0"
     [ ! -s "$tmp/e.out" ] && [ ! -s "$tmp/e.err" ] || fail "wrote something"
 }
+
+# left: no process of the program copy below may outlive a run.
+left() { ps -eo args | grep -F -- "$odd" | grep -v grep; }
+
+# ends NAME ARGS...: a run on $big, cut short by its reader or a signal,
+# must end as a filter ends and leave nothing running.
+ends() {
+    name=$1
+    shift
+    "$scripts/$what-parallel" "$@" < "$big" 2> "$tmp/h.err" | head -c 10 > /dev/null
+    local st=("${PIPESTATUS[@]}")
+    [ "${st[0]}" -eq 141 ] || fail "closed pipe: status ${st[0]}, want 141 (SIGPIPE)"
+    [ ! -s "$tmp/h.err" ] || fail "closed pipe: stderr: $(head -c 200 "$tmp/h.err")"
+    [ -z "$(left)" ] || fail "closed pipe: left running: $(left)"
+    local delay got
+    for delay in 0.5 1.5; do
+        "$scripts/$what-parallel" "$@" < "$big" > /dev/null 2> "$tmp/s.err" &
+        sleep $delay
+        kill -TERM $!
+        wait $!
+        got=$?
+        [ "$got" -eq 2 ] || fail "TERM after $delay s: status $got, want 2"
+        [ ! -s "$tmp/s.err" ] || fail "TERM after $delay s: stderr: $(head -c 200 "$tmp/s.err")"
+        [ -z "$(left)" ] || fail "TERM after $delay s: left running: $(left)"
+    done
+    "$scripts/$what-parallel" "$@" < /tmp > "$tmp/d.out" 2> "$tmp/d.err"
+    got=$?
+    [ "$got" -eq 2 ] || fail "directory as input: status $got, want 2"
+    [ "$(cat "$tmp/d.err")" = "$what-parallel: Error reading input: Is a directory" ] ||
+        fail "directory as input: stderr: $(cat "$tmp/d.err")"
+    [ ! -s "$tmp/d.out" ] || fail "directory as input: wrote output"
+    [ "$("$scripts/$what-parallel" --version)" = "$what-parallel $version" ] ||
+        fail "--version: $("$scripts/$what-parallel" --version)"
+    "$scripts/$what-parallel" --help > "$tmp/help" || fail "--help: status $?"
+    grep -q "^Usage: $what-parallel " "$tmp/help" && grep -q "man $what-parallel" "$tmp/help" ||
+        fail "--help: $(head -3 "$tmp/help")"
+    echo "[$name] closed pipe, TERM, directory as input, --help, --version"
+}
+
+# A copy of the program in a folder whose name parallel would rewrite.
+mkdir "$tmp/a {} b{=1=}" || exit 2
+odd="$tmp/a {} b{=1=}/$what"
+cp "$prog" "$odd" || exit 2
 
 # A copy of a file with one line changed by a sed expression.
 spoil() { sed "$2" "$1" > "$3"; }
@@ -150,6 +196,11 @@ tarvo)
     split "two hosts, invalid allele code" "$tmp/bad-code.txt" 2 "$hosts --block 16k" \
         -p 2 -n 3 -- -t 3000 -p 2 -n 3 -- \
         "tarvo-parallel: failed at observation 1194 of the input"
+    TARVO=$odd split "{}, {=...=} and spaces in TARVO, two hosts" "$tmp/bad-code.txt" 2 "$hosts --block 16k" \
+        -p 2 -n 3 -- -t 3000 -p 2 -n 3 -- \
+        "(tarvoprob) Invalid allele code 4 for allele 0 on line " \
+        "tarvo-parallel: failed at observation 1194 of the input"
+    TARVO=$odd ends "tarvo" -p 2
 
     usage "no -p"
     usage "ploidy 3" -p 3
@@ -182,6 +233,9 @@ ostrel)
     split "two hosts" "$big" 0 "$hosts --block 2M" -- --
     split "two hosts, invalid base" "$tmp/bad.txt" 2 "$hosts --block 2M" -- -- \
         "Invalid base: a" "ostrel-parallel: failed at line 150001 of the input"
+    OSTREL=$odd split "{}, {=...=} and spaces in OSTREL, two hosts" "$tmp/bad.txt" 2 "$hosts --block 2M" -- -- \
+        "Invalid base: a" "ostrel-parallel: failed at line 150001 of the input"
+    OSTREL=$odd ends "ostrel"
     split "empty lines, no final newline, tiny chunks" "$tmp/smalls.txt" 0 '--block 20' -- --
     split "carriage return" "$tmp/crlf.txt" 2 '--block 5' -- -- \
         $'Invalid base: \r' "ostrel-parallel: failed at line 3 of the input"

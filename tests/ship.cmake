@@ -10,9 +10,15 @@ gtest_discover_tests(examples_tests DISCOVERY_TIMEOUT 60)
 # ctest shows the test as skipped.
 set(scale_out ${CMAKE_CURRENT_LIST_DIR}/scale_out_test.sh)
 add_test(NAME scale_out.tarvo
-  COMMAND bash ${scale_out} tarvo ${PROJECT_SOURCE_DIR}/scripts
-    $<TARGET_FILE:tarvo> $<TARGET_FILE:gen_tarvo>)
+  COMMAND bash ${scale_out} tarvo ${PROJECT_BINARY_DIR}
+    $<TARGET_FILE:tarvo> $<TARGET_FILE:gen_tarvo> ${PROJECT_VERSION})
 add_test(NAME scale_out.ostrel
-  COMMAND bash ${scale_out} ostrel ${PROJECT_SOURCE_DIR}/scripts
-    $<TARGET_FILE:ostrel> $<TARGET_FILE:gen_bases>)
-set_tests_properties(scale_out.tarvo scale_out.ostrel PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 600)
+  COMMAND bash ${scale_out} ostrel ${PROJECT_BINARY_DIR}
+    $<TARGET_FILE:ostrel> $<TARGET_FILE:gen_bases> ${PROJECT_VERSION})
+# Both scripts over two real sshd on loopback addresses; the test skips
+# (77) without root, as sshd needs it here.
+add_test(NAME scale_out.ssh
+  COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/ssh_test.sh ${PROJECT_BINARY_DIR}
+    $<TARGET_FILE:gen_tarvo> $<TARGET_FILE:gen_bases>)
+set_tests_properties(scale_out.tarvo scale_out.ostrel scale_out.ssh
+  PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 600)

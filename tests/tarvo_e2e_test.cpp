@@ -18,22 +18,6 @@ const std::string EX = "0 5 3\n0.7 0.1 0.1 0.1 0.1 0.1 0.1 0.7\n0.01 0.5 0.02\n"
 const std::string EX2 = "3.767950e-02\t1.242475e-01\t3.617950e-02\n";
 const std::string EX1 = "3.722500e-03\t2.222500e-03\n";
 const std::string FREQ = " 0.1 0.2 0.3 0.4 0.4 0.3 0.2 0.1 ";
-const std::string HELP =
-    "tarvo: likelihoods of the ancestry states of one individual. Reads\n"
-    "observations on standard input and writes, for each, one line of\n"
-    "tab-separated likelihoods on standard output.\n"
-    "\n"
-    "usage: tarvo -t numobs -p ploidy [-n numalleles] [-l] < inputfile\n"
-    "\n"
-    "  -t numobs      observations to read, above 0 (required, no default)\n"
-    "  -p ploidy      copies per individual, 1 or 2 (required, no default)\n"
-    "  -n numalleles  sites per observation (default 50)\n"
-    "  -l             print the natural log of each likelihood, as %.6f (default: off)\n"
-    "  --help         show this text and exit (as the first word only)\n"
-    "  --version      show the version and exit (as the first word only)\n"
-    "\n"
-    "Exit status: 0 on success; 2 on any failure, with a message on standard error.\n"
-    "Manual: man tarvo\n";
 
 std::string msg(const std::string &m)
 {
@@ -70,7 +54,6 @@ TEST(TarvoCli, Options)
          BIN + ": option requires an argument -- 't'\n" + USAGE, 2},
         {"unknown option", {"-x", "-t", "1", "-p", "2"}, EX, "",
          BIN + ": invalid option -- 'x'\n" + USAGE, 2},
-        {"--help", {"--help", "-t", "1"}, EX, HELP, "", 0},
         {"--version", {"--version"}, EX, "tarvo " TARVO_OSTREL_VERSION "\n", "", 0},
         {"--help after the first word", {"-t", "1", "--help", "-p", "2"}, EX, "",
          BIN + ": invalid option -- '-'\n" + USAGE, 2},
@@ -95,6 +78,22 @@ TEST(TarvoCli, Options)
     };
     for (auto &c : rows)
         check(c);
+}
+
+// --help: a summary on standard output that names every option, status 0,
+// whatever follows it.
+TEST(TarvoCli, Help)
+{
+    result r = run(BIN, {"--help", "-t", "1"}, EX);
+    EXPECT_EQ(0, r.status);
+    EXPECT_EQ("", r.err);
+    EXPECT_EQ(0u, r.out.find("tarvo: "));
+    for (const char *part : {"\nusage: tarvo -t numobs -p ploidy [-n numalleles] [-l] < inputfile\n",
+                             "\n  -t ", "\n  -p ", "\n  -n ", "\n  -l ", "\n  --help ",
+                             "\n  --version ", "\nExit status: "})
+        EXPECT_NE(std::string::npos, r.out.find(part)) << part;
+    const std::string man = "Manual: man tarvo\n";
+    EXPECT_EQ(r.out.size() - man.size(), r.out.rfind(man));
 }
 
 TEST(TarvoCli, InputErrors)
