@@ -32,6 +32,37 @@ inline T site(T t, T e)
     return (1.0 - (e * 3.0) * 0.25) * t + ((1.0 - t) * e) * 0.25;
 }
 
+#ifdef __AVX2__
+// p[s] = {p(0), p(1/2), p(1), 1.0} for the error rates e[0..n), n at most
+// CHUNK: the probabilities of a chunk of sites come first, four sites to a
+// vector, each lane with the same operations as one site alone; a
+// transposition then puts each site's three side by side. The fourth lane
+// is what a site without an observation multiplies by.
+inline void chunk_probs(const double *e, int n, v4 *p)
+{
+    const v4 zero = {0.0, 0.0, 0.0, 0.0}, half = {0.5, 0.5, 0.5, 0.5}, one = {1.0, 1.0, 1.0, 1.0};
+    const v4 t = {0.0, 0.5, 1.0, 1.0};
+    int s = 0;
+    for (; s + 4 <= n; s += 4) {
+        v4 x;
+        memcpy(&x, e + s, sizeof x);
+        __m256d a = (__m256d)site(zero, x), b = (__m256d)site(half, x);
+        __m256d c = (__m256d)site(one, x), d = (__m256d)one;
+        __m256d ab0 = _mm256_unpacklo_pd(a, b), ab1 = _mm256_unpackhi_pd(a, b);
+        __m256d cd0 = _mm256_unpacklo_pd(c, d), cd1 = _mm256_unpackhi_pd(c, d);
+        p[s] = (v4)_mm256_permute2f128_pd(ab0, cd0, 0x20);
+        p[s + 1] = (v4)_mm256_permute2f128_pd(ab1, cd1, 0x20);
+        p[s + 2] = (v4)_mm256_permute2f128_pd(ab0, cd0, 0x31);
+        p[s + 3] = (v4)_mm256_permute2f128_pd(ab1, cd1, 0x31);
+    }
+    for (; s < n; s++) {
+        v4 x = {e[s], e[s], e[s], e[s]};
+        p[s] = site(t, x);
+        p[s][3] = 1.0;
+    }
+}
+#endif
+
 // f[i * 4 + j] = the product over the observed sites of the probability of
 // the observed allele given genotype (i, j).
 //
@@ -71,32 +102,11 @@ inline void lanes(const double *table, int numalleles, const int *codes, const d
         for (int k = 0; k <= MISSING; k++)
             for (int i = 0; i < 4; i++)
                 pick[k][0][i] = pick[k][i][0];
-    // The probabilities of a chunk of sites come first, four sites to a
-    // vector, each lane with the same operations as one site alone; a
-    // transposition then puts each site's three side by side.
-    const v4 zero = {0.0, 0.0, 0.0, 0.0}, half = {0.5, 0.5, 0.5, 0.5}, one = {1.0, 1.0, 1.0, 1.0};
-    const v4 t = {0.0, 0.5, 1.0, 1.0};
     for (int s0 = 0; s0 < numalleles; s0 += CHUNK) {
         int n = numalleles - s0 < CHUNK ? numalleles - s0 : CHUNK;
         v4 p[CHUNK];
-        int s = 0;
-        for (; s + 4 <= n; s += 4) {
-            v4 e;
-            memcpy(&e, eps + s0 + s, sizeof e);
-            __m256d a = (__m256d)site(zero, e), b = (__m256d)site(half, e);
-            __m256d c = (__m256d)site(one, e), d = (__m256d)one;
-            __m256d ab0 = _mm256_unpacklo_pd(a, b), ab1 = _mm256_unpackhi_pd(a, b);
-            __m256d cd0 = _mm256_unpacklo_pd(c, d), cd1 = _mm256_unpackhi_pd(c, d);
-            p[s] = (v4)_mm256_permute2f128_pd(ab0, cd0, 0x20);
-            p[s + 1] = (v4)_mm256_permute2f128_pd(ab1, cd1, 0x20);
-            p[s + 2] = (v4)_mm256_permute2f128_pd(ab0, cd0, 0x31);
-            p[s + 3] = (v4)_mm256_permute2f128_pd(ab1, cd1, 0x31);
-        }
-        for (; s < n; s++) {
-            v4 e = {eps[s0 + s], eps[s0 + s], eps[s0 + s], eps[s0 + s]};
-            p[s] = site(t, e);
-            p[s][3] = 1.0;
-        }
+        chunk_probs(eps + s0, n, p);
+        int s;
         if (single)
             for (s = 0; s < n; s++)
                 acc[0] = acc[0] * (v4)_mm256_permutevar8x32_epi32((__m256i)p[s],

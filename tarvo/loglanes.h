@@ -30,6 +30,15 @@ inline bool tame(double e)
     return (e >= TAME_EPS && e <= 1.0) || e == 0.0;
 }
 
+// Whether every one of e[0..n) is tame; without a branch per rate.
+inline bool all_tame(const double *e, int n)
+{
+    bool ok = true;
+    for (int s = 0; s < n; s++)
+        ok &= ((e[s] >= TAME_EPS) & (e[s] <= 1.0)) | (e[s] == 0.0);
+    return ok;
+}
+
 // Moves the binary exponent of each lane of m into x, leaving m in [1, 2).
 // Zero, infinite and NaN lanes stay as they are. No lane is subnormal here.
 inline void normal(v4 &m, m4 &x)
@@ -47,7 +56,9 @@ inline void normal(v4 &m, m4 &x)
 // lane l of row r takes when the site shows allele k.
 struct picks {
 #ifdef __AVX2__
-    m4 idx[4][4]; // pairs of 32-bit halves for one permutation
+    // Pairs of 32-bit halves for one permutation; a site without an
+    // observation takes the fourth lane, 1.0 after chunk_probs.
+    m4 idx[MISSING + 1][4];
 #else
     m4 half[4][4], one[4][4];
 #endif
@@ -55,6 +66,11 @@ struct picks {
 
 inline void make_picks(const double *table, picks &pk)
 {
+#ifdef __AVX2__
+    for (int k = 4; k <= MISSING; k++)
+        for (int r = 0; r < 4; r++)
+            pk.idx[k][r] = (m4){6, 6, 6, 6} | ((m4){7, 7, 7, 7} << 32);
+#endif
     for (int k = 0; k < 4; k++)
         for (int r = 0; r < 4; r++) {
             v4 t;
@@ -117,22 +133,13 @@ inline void wild(const picks &pk, int k, const v4 &p, v4 *acc, m4 *ex)
     }
 }
 
-// m[i * 4 + j] * 2^x[i * 4 + j] = the product over the observed sites of
-// the probability of the observed allele given genotype (i, j), sites in
-// ascending order.
-inline void scaled_lanes(const double *table, int numalleles, const int *codes,
-                         const double *eps, double *m, long long *x)
+// Multiplies the sites from..to into acc and ex one by one, bringing the
+// products back to [1, 2) at least every RUN sites and at the end.
+inline void sites(const picks &pk, const int *codes, const double *eps, int from, int to,
+                  v4 *acc, m4 *ex)
 {
-    picks pk;
-    make_picks(table, pk);
-    v4 acc[4];
-    m4 ex[4];
-    for (int r = 0; r < 4; r++) {
-        acc[r] = (v4){1.0, 1.0, 1.0, 1.0};
-        ex[r] = (m4){0, 0, 0, 0};
-    }
     int run = 0;
-    for (int s = 0; s < numalleles; s++) {
+    for (int s = from; s < to; s++) {
         int k = codes[s];
         if (k == MISSING)
             continue;
@@ -155,6 +162,57 @@ inline void scaled_lanes(const double *table, int numalleles, const int *codes,
     }
     for (int r = 0; r < 4; r++)
         normal(acc[r], ex[r]);
+}
+
+// m[i * 4 + j] * 2^x[i * 4 + j] = the product over the observed sites of
+// the probability of the observed allele given genotype (i, j), sites in
+// ascending order.
+inline void scaled_lanes(const double *table, int numalleles, const int *codes,
+                         const double *eps, double *m, long long *x)
+{
+    picks pk;
+    make_picks(table, pk);
+    v4 acc[4];
+    m4 ex[4];
+    for (int r = 0; r < 4; r++) {
+        acc[r] = (v4){1.0, 1.0, 1.0, 1.0};
+        ex[r] = (m4){0, 0, 0, 0};
+    }
+#ifdef __AVX2__
+    // Where every error rate of a chunk is tame, its probabilities are
+    // computed ahead as lanes.h does, a site without an observation
+    // multiplies by 1.0 instead of taking a branch, and the products are
+    // brought back to [1, 2) after every RUN sites, counted with or without
+    // an observation.
+    for (int s0 = 0; s0 < numalleles; s0 += CHUNK) {
+        int n = numalleles - s0 < CHUNK ? numalleles - s0 : CHUNK;
+        if (!all_tame(eps + s0, n)) {
+            sites(pk, codes, eps, s0, s0 + n, acc, ex);
+            continue;
+        }
+        v4 p[CHUNK];
+        chunk_probs(eps + s0, n, p);
+        for (int b = 0; b < n; b += RUN) {
+            int end = b + RUN < n ? b + RUN : n;
+            for (int s = b; s < end; s++) {
+                const m4 *idx = pk.idx[codes[s0 + s]];
+                for (int r = 0; r < 4; r++)
+                    acc[r] = acc[r] * (v4)_mm256_permutevar8x32_epi32((__m256i)p[s],
+                                                                      (__m256i)idx[r]);
+            }
+            for (int r = 0; r < 4; r++)
+                normal(acc[r], ex[r]);
+        }
+    }
+#else
+    sites(pk, codes, eps, 0, numalleles, acc, ex);
+#endif
+    // A zero, infinite or NaN product has no exponent of its own: 0, so that
+    // both builds give the same, however often each brought it back.
+    for (int r = 0; r < 4; r++) {
+        m4 e = ((m4)acc[r] >> 52) & 0x7ff;
+        ex[r] &= (e != 0) & (e != 0x7ff);
+    }
     memcpy(m, acc, sizeof acc);
     memcpy(x, ex, sizeof ex);
 }

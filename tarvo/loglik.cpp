@@ -72,6 +72,55 @@ double log_sum(const double *f, const long long *e, int n)
     return t * LN2_HI + (t * LN2_LO + std::log(sum));
 }
 
+// The everyday observation, where every product is finite and within 2^900
+// of the largest, and every weight is zero or between 2^-100 and 2 in size.
+// Then the products scaled by the largest one's power of two stay normal,
+// and so do the terms, each weight times a scaled product, whose digits are
+// those of the general way's terms: the terms add as the default adds them,
+// w * f + L in genotype order, once for all states. False, having written
+// nothing, where the general way must do it.
+bool quick(const double *m, const long long *x, const double (*w)[16], int ns, int n,
+           double *lnL)
+{
+    bool ok = true, any = false;
+    long long top = 0;
+    for (int k = 0; k < n; k++) {
+        ok &= std::isfinite(m[k]);
+        if (m[k] != 0 && (!any || x[k] > top)) {
+            top = x[k];
+            any = true;
+        }
+    }
+    if (!ok || !any)
+        return false;
+    double p[16];
+    for (int k = 0; k < n; k++) {
+        // A zero product keeps its sign and needs no scale.
+        long long d = m[k] == 0 ? 0 : x[k] - top;
+        if (d < -900)
+            return false;
+        uint64_t b = (uint64_t)(d + 1023) << 52;
+        double s;
+        memcpy(&s, &b, sizeof s);
+        p[k] = m[k] * s;
+    }
+    for (int s = 0; s < ns; s++)
+        for (int k = 0; k < n; k++) {
+            double a = std::fabs(w[s][k]);
+            ok &= a == 0 || (a >= 0x1p-100 && a <= 2.0);
+        }
+    if (!ok)
+        return false;
+    const double t = (double)top;
+    for (int s = 0; s < ns; s++) {
+        double L = 0.0;
+        for (int k = 0; k < n; k++)
+            L = w[s][k] * p[k] + L;
+        lnL[s] = t * LN2_HI + (t * LN2_LO + std::log(L));
+    }
+    return true;
+}
+
 } // namespace
 
 void log_observation(const double *table, int ploidy, int numalleles,
@@ -87,30 +136,39 @@ void log_observation(const double *table, int ploidy, int numalleles,
 #endif
         scaled_base(table, numalleles, codes, eps, m, x);
 
-    // Each term is the weight, as the default computes it, times the
-    // product: the weight's fraction times m, the exponents added apart.
+    // The weights as the default computes them, and the products, in the
+    // order of the genotypes' terms.
     const int ns = nstates(ploidy), nj = ploidy == 2 ? 4 : 1;
     const double *F0 = freq, *F1 = freq + 4;
-    double f[3][16];
-    long long e[3][16];
+    double w[3][16], mt[16];
+    long long xt[16];
     int n = 0;
     for (int i = 0; i < 4; i++)
         for (int j = 0; j < nj; j++, n++) {
             const int g = i * 4 + j;
-            double w[3];
             if (ploidy == 2) {
-                w[0] = F0[j] * F0[i];
-                w[1] = F0[i] * F1[j];
-                w[2] = F1[j] * F1[i];
+                w[0][n] = F0[j] * F0[i];
+                w[1][n] = F0[i] * F1[j];
+                w[2][n] = F1[j] * F1[i];
             } else {
-                w[0] = F0[i];
-                w[1] = F1[i];
+                w[0][n] = F0[i];
+                w[1][n] = F1[i];
             }
-            for (int s = 0; s < ns; s++) {
-                long long we;
-                f[s][n] = split(w[s], &we) * m[g];
-                e[s][n] = we + x[g];
-            }
+            mt[n] = m[g];
+            xt[n] = x[g];
+        }
+    if (quick(mt, xt, w, ns, n, lnL))
+        return;
+
+    // Each term is the weight's fraction times the product, the exponents
+    // added apart.
+    double f[3][16];
+    long long e[3][16];
+    for (int s = 0; s < ns; s++)
+        for (int k = 0; k < n; k++) {
+            long long we;
+            f[s][k] = split(w[s][k], &we) * mt[k];
+            e[s][k] = we + xt[k];
         }
     for (int s = 0; s < ns; s++)
         lnL[s] = log_sum(f[s], e[s], n);
