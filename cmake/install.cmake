@@ -2,11 +2,19 @@
 # and the scripts that spread a run over GNU parallel.
 include(GNUInstallDirs)
 
-# The scripts carry the project's version: the copies with it filled in go
-# next to the programs in the build tree, and those are what the tests run
-# and what is installed.
+# Each script is its own head and the part both share, with the project's
+# version filled in; these copies go next to the programs in the build
+# tree, and they are what the tests run and what is installed.
+set(shared ${PROJECT_SOURCE_DIR}/scripts/scale-out.pl)
+file(READ ${shared} rest)
 foreach(script tarvo-parallel ostrel-parallel)
-  configure_file(${PROJECT_SOURCE_DIR}/scripts/${script} ${PROJECT_BINARY_DIR}/${script} @ONLY)
+  set(head ${PROJECT_SOURCE_DIR}/scripts/${script})
+  file(READ ${head} text)
+  file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/scripts/${script} CONTENT "${text}${rest}" @ONLY)
+  file(COPY ${PROJECT_BINARY_DIR}/scripts/${script} DESTINATION ${PROJECT_BINARY_DIR}
+    FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+      WORLD_READ WORLD_EXECUTE)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${head} ${shared})
 endforeach()
 
 install(TARGETS tarvo ostrel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})

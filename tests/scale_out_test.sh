@@ -125,12 +125,24 @@ ends() {
     [ ! -s "$tmp/h.err" ] || fail "closed pipe: stderr: $(head -c 200 "$tmp/h.err")"
     [ -z "$(left)" ] || fail "closed pipe: left running: $(left)"
     local delay got
+    local run feed
     for delay in 0.5 1.5; do
-        "$scripts/$what-parallel" "$@" < "$big" > /dev/null 2> "$tmp/s.err" &
+        # Input that does not end while the test holds the pipe open, so
+        # the run is still going when the signal comes, however fast it is.
+        rm -f "$tmp/fifo"
+        mkfifo "$tmp/fifo"
+        exec 7<>"$tmp/fifo"
+        "$scripts/$what-parallel" "$@" < "$tmp/fifo" > /dev/null 2> "$tmp/s.err" &
+        run=$!
+        cat "$big" >&7 &
+        feed=$!
         sleep $delay
-        kill -TERM $!
-        wait $!
+        kill -TERM $run
+        wait $run
         got=$?
+        kill $feed 2>/dev/null
+        wait $feed 2>/dev/null
+        exec 7>&-
         [ "$got" -eq 2 ] || fail "TERM after $delay s: status $got, want 2"
         [ ! -s "$tmp/s.err" ] || fail "TERM after $delay s: stderr: $(head -c 200 "$tmp/s.err")"
         [ -z "$(left)" ] || fail "TERM after $delay s: left running: $(left)"
