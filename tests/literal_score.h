@@ -11,7 +11,42 @@
 // compiler's choice (on NaN-heavy input gcc -O2 follows the written order
 // and -O3 does not) and the processor's.
 
+#include <cmath>
+
 #include "tarvo/nanrule.h"
+
+// The product over the observed sites of genotype (i, j)'s site
+// probabilities. With normal given, it also tells whether every running
+// product stayed a normal double or became exactly zero through a zero
+// factor.
+template <typename T>
+T literal_product(const double *table, int i, int j, int n, const int *codes,
+                  const double *eps, bool *normal = nullptr)
+{
+    T f = 1.0;
+    if (normal)
+        *normal = true;
+    for (int g = 0; g < n; g++) {
+        if (codes[g] == 5)
+            continue;
+        T t = table[codes[g] * 16 + i * 4 + j], e = eps[g];
+        T a = e * 3.0;
+        a = a * 0.25;
+        a = 1.0 - a;
+        a = a * t;
+        T b = 1.0 - t;
+        b = b * e;
+        b = b * 0.25;
+        T q = a + b, next = f * q;
+        if (normal) {
+            double x = static_cast<double>(next);
+            *normal &= std::isnormal(x) || (x == 0 && (static_cast<double>(f) == 0 ||
+                                                       static_cast<double>(q) == 0));
+        }
+        f = next;
+    }
+    return f;
+}
 
 inline void literal_score(const double *table, int ploidy, int n, const int *codes,
                           const double *eps, const double *F, double *L)
@@ -22,20 +57,7 @@ inline void literal_score(const double *table, int ploidy, int n, const int *cod
         R[s] = 0.0;
     for (int i = 0; i < 4; i++)
         for (int j = 0; j < (ploidy == 2 ? 4 : 1); j++) {
-            ruled f = 1.0;
-            for (int g = 0; g < n; g++) {
-                if (codes[g] == 5)
-                    continue;
-                ruled t = table[codes[g] * 16 + i * 4 + j], e = eps[g];
-                ruled a = e * 3.0;
-                a = a * 0.25;
-                a = 1.0 - a;
-                a = a * t;
-                ruled b = 1.0 - t;
-                b = b * e;
-                b = b * 0.25;
-                f = f * (a + b);
-            }
+            ruled f = literal_product<ruled>(table, i, j, n, codes, eps);
             ruled w[3] = {};
             if (ploidy == 2) {
                 w[0] = ruled(F[j]) * F[i];

@@ -16,6 +16,7 @@
 
 #include "tarvo/likelihood.h"
 #include "tarvo/loglik.h"
+#include "tests/literal_score.h"
 
 namespace {
 
@@ -24,32 +25,6 @@ uint64_t bits(double d)
     uint64_t u;
     memcpy(&u, &d, sizeof u);
     return u;
-}
-
-// The plain product of genotype (i, j), one operation at a time; *normal
-// tells whether every running product stayed a normal double or became
-// exactly zero through a zero factor.
-double plain(const double *table, int i, int j, int n, const int *codes, const double *eps,
-             bool *normal)
-{
-    double f = 1.0;
-    *normal = true;
-    for (int g = 0; g < n; g++) {
-        if (codes[g] == MISSING)
-            continue;
-        double t = table[codes[g] * 16 + i * 4 + j], e = eps[g];
-        double a = e * 3.0;
-        a = a * 0.25;
-        a = 1.0 - a;
-        a = a * t;
-        double b = 1.0 - t;
-        b = b * e;
-        b = b * 0.25;
-        double q = a + b, next = f * q;
-        *normal &= std::isnormal(next) || (next == 0 && (f == 0 || q == 0));
-        f = next;
-    }
-    return f;
 }
 
 // Error rates of every kind: everyday ones, tiny ones whose site
@@ -142,7 +117,8 @@ TEST(LogLik, ScaledProductsKeepThePlainDigits)
         }
         for (int g = 0; g < (ploidy == 2 ? 16 : 13); g += ploidy == 2 ? 1 : 4) {
             bool normal;
-            double f = plain(t, g / 4, g % 4, n, codes.data(), eps.data(), &normal);
+            double f =
+                literal_product<double>(t, g / 4, g % 4, n, codes.data(), eps.data(), &normal);
             if (!normal)
                 continue;
             ASSERT_TRUE(m[g] == 0 || (std::fabs(m[g]) >= 1 && std::fabs(m[g]) < 2)) << m[g];

@@ -15,26 +15,9 @@
 
 #include "tarvo/likelihood.h"
 #include "tarvo/loglik.h"
+#include "tests/literal_score.h"
 
 namespace {
-
-// The plain product of genotype g; *normal: every running product stayed
-// normal or became zero through a zero factor.
-double plain(const double *t, int g, int n, const int *codes, const double *eps, bool *normal)
-{
-    double f = 1.0;
-    *normal = true;
-    for (int s = 0; s < n; s++) {
-        if (codes[s] == MISSING)
-            continue;
-        double q = (1.0 - (eps[s] * 3.0) * 0.25) * t[codes[s] * 16 + g] +
-                   ((1.0 - t[codes[s] * 16 + g]) * eps[s]) * 0.25;
-        double next = f * q;
-        *normal &= std::isnormal(next) || (next == 0 && (f == 0 || q == 0));
-        f = next;
-    }
-    return f;
-}
 
 void fail(const char *what, int g)
 {
@@ -77,7 +60,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             (memcmp(&m[g], &m2[g], sizeof m[g]) != 0 || x[g] != x2[g]))
             fail("the builds differ", g);
         bool normal;
-        double f = plain(table, g, n, codes.data(), eps.data(), &normal);
+        double f =
+            literal_product<double>(table, g / 4, g % 4, n, codes.data(), eps.data(), &normal);
         if (normal && f != std::ldexp(m[g], (int)x[g]))
             fail("digits differ from the plain product", g);
     }
