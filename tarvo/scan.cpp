@@ -378,11 +378,11 @@ int scan_doubles(scanner *s, double *v, int n)
 
 int scan_codes(scanner *s, int *v, int n)
 {
-    const char *b = s->buf, *p = b + s->pos, *e = b + s->end;
+    const char *b = s->buf, *p = b + s->pos;
     int i = 0;
 #if defined(__x86_64__)
     if (scan_use_avx2)
-        i = codes_avx2(p, e, v, n, &p);
+        i = codes_avx2(p, b + s->end, v, n, &p);
 #endif
     // The sentinel NUL that ends the bytes read is not white space, so no
     // test here passes at or past the end.

@@ -86,7 +86,11 @@ TEST(LogLik, WorkedValues)
 
 TEST(LogLik, ScaledProductsKeepThePlainDigits)
 {
+#if defined(__x86_64__)
     const bool avx2 = __builtin_cpu_supports("avx2");
+#else
+    const bool avx2 = false; // the AVX2 build is an x86-64 one
+#endif
     std::mt19937_64 r(99);
     double table[3][TABLE_SIZE];
     build_table(1, table[1]);
@@ -105,7 +109,9 @@ TEST(LogLik, ScaledProductsKeepThePlainDigits)
         long long x[16], x2[16];
         scaled_base(t, n, codes.data(), eps.data(), m, x);
         if (avx2) {
+#if defined(__x86_64__)
             scaled_avx2(t, n, codes.data(), eps.data(), m2, x2);
+#endif
             // Which of two NaNs a product keeps depends on the order the
             // compiler puts the operands in, so NaNs agree as NaNs.
             for (int g = 0; g < 16; g++) {

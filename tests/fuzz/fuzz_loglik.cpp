@@ -51,9 +51,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     double m[16], m2[16];
     long long x[16], x2[16];
     scaled_base(table, n, codes.data(), eps.data(), m, x);
+#if defined(__x86_64__)
     const bool avx2 = __builtin_cpu_supports("avx2");
     if (avx2)
         scaled_avx2(table, n, codes.data(), eps.data(), m2, x2);
+#else
+    const bool avx2 = false; // the AVX2 build is an x86-64 one
+#endif
     for (int g = 0; g < 16; g++) {
         // Which of two NaNs a product keeps depends on the operand order.
         if (avx2 && !(std::isnan(m[g]) && std::isnan(m2[g])) &&
