@@ -8,8 +8,9 @@
 #
 #   ssh_test.sh BUILD-DIR GEN_TARVO GEN_BASES
 #
-# Exits 77 (skipped) without root, which sshd needs here, or without GNU
-# parallel; as root a missing sshd is a failure.
+# Exits 77 (skipped) without root, which sshd needs here, without GNU
+# parallel, or without sshd; in continuous integration (CI=true), which
+# installs it, a missing sshd is a failure.
 set -u
 build=$(cd "$1" && pwd) || exit 2
 gen_tarvo=$2 gen_bases=$3
@@ -24,8 +25,12 @@ if ! parallel --version 2>/dev/null | grep -q '^GNU parallel'; then
 fi
 sshd=/usr/sbin/sshd
 if [ ! -x "$sshd" ] || ! command -v ssh > /dev/null; then
-    echo "FAIL: no sshd or ssh (Debian package openssh-server)"
-    exit 1
+    if [ "${CI:-}" = true ]; then
+        echo "FAIL: no sshd or ssh (Debian package openssh-server)"
+        exit 1
+    fi
+    echo "no sshd or ssh (Debian package openssh-server): skipped"
+    exit 77
 fi
 
 tmp=$(mktemp -d)
