@@ -3,7 +3,8 @@
 
 // Decimal digits eight bytes at a time, for the reader and its block
 // kernels. Every trick here counts the first byte of the text as the lowest
-// byte of the word, so a big-endian processor swaps the bytes it loads.
+// byte of the word, as a little-endian processor loads it; a big-endian
+// build reads its numbers a byte at a time instead (fast_double).
 
 #include <cstdint>
 #include <cstring>
@@ -12,9 +13,6 @@ inline uint64_t load8(const char *p)
 {
     uint64_t x;
     memcpy(&x, p, sizeof x);
-#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-    x = __builtin_bswap64(x);
-#endif
     return x;
 }
 

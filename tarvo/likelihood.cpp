@@ -1,4 +1,5 @@
 #include "tarvo/likelihood.h"
+#include "tarvo/cpu.h"
 #include "tarvo/lanes.h"
 #include "tarvo/nanrule.h"
 
@@ -23,17 +24,7 @@ void products_base(const double *table, int numalleles, const int *codes, const 
     lanes(table, numalleles, codes, eps, f);
 }
 
-#if defined(__x86_64__)
-static bool avx2()
-{
-    __builtin_cpu_init(); // this runs before main, perhaps before the library's own set-up
-    return __builtin_cpu_supports("avx2");
-}
-
-bool use_avx2 = avx2();
-#else
-bool use_avx2 = false;
-#endif
+bool use_avx2 = cpu_avx2();
 
 // The genotype products one genotype and one site at a time, each
 // operation under the NaN rule.

@@ -1,4 +1,5 @@
 #include "tarvo/scan.h"
+#include "tarvo/cpu.h"
 #include "tarvo/digits.h"
 
 #include <cerrno>
@@ -296,19 +297,9 @@ inline bool iscode(char c)
     return (unsigned)(c - '0') < 4 || c == '5';
 }
 
-bool avx2()
-{
-#if defined(__x86_64__)
-    __builtin_cpu_init(); // this runs before main, perhaps before the library's own set-up
-    return __builtin_cpu_supports("avx2");
-#else
-    return false;
-#endif
-}
-
 } // namespace
 
-bool scan_use_avx2 = avx2();
+bool scan_use_avx2 = cpu_avx2();
 
 void scan_open(scanner *s, int fd, char *buf, size_t cap)
 {
