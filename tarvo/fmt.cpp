@@ -17,9 +17,10 @@ struct pow128 {
     int s;
 };
 
+// Built by the compiler, so that no run pays for it at start-up.
 struct table {
-    pow128 p[NPOW];
-    table()
+    pow128 p[NPOW] = {};
+    constexpr table()
     {
         // 10^k exactly, in 64-bit words, lowest first.
         uint64_t w[20] = {1};
@@ -40,7 +41,7 @@ struct table {
         }
     }
     // The 64 bits of w from bit b up; bits below 0 read as zeros.
-    static uint64_t bitsat(const uint64_t *w, int n, int b)
+    static constexpr uint64_t bitsat(const uint64_t *w, int n, int b)
     {
         uint64_t r = 0;
         for (int i = 0; i < 64; i++) {
@@ -52,7 +53,7 @@ struct table {
     }
 };
 
-const table tens;
+constexpr table tens;
 
 // The integer part of m * 10^k * 2^e2 and the first 64 bits of its
 // fraction, both a little low: the true value exceeds them by less than
