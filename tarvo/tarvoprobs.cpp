@@ -96,12 +96,18 @@ const char HELP[] =
     "Manual: man tarvo\n";
 const char VERSION[] = "tarvo " TARVO_OSTREL_VERSION "\n";
 
+// The last write of a run, checked like every other.
+void flush()
+{
+    if (fflush(stdout) != 0)
+        error("(tarvoprob) Error writing output: %s\n", strerror(errno));
+}
+
 // Prints what --help or --version asks for, and ends the run.
 [[noreturn]] void say(const char *text)
 {
     emit(text, strlen(text));
-    if (fflush(stdout) != 0)
-        error("(tarvoprob) Error writing output: %s\n", strerror(errno));
+    flush();
     exit(0);
 }
 
@@ -185,22 +191,23 @@ int main(int argc, char **argv)
     char text[3 * (FMT_F_MAX + 1)];
     for (int r = 0; r < numobs; r++) {
         const int line = r + 1;
-        for (int g = 0; g < numalleles; g++) {
+        for (int g = 0; g < numalleles;) {
             if (g == cap)
                 grow(numalleles);
-            // Everyday codes in one go; the rest, and any code after them,
-            // one at a time.
-            g += scan_codes(&in, codes + g, (numalleles < cap ? numalleles : cap) - g);
-            if (g == numalleles)
-                break;
-            if (g == cap)
-                grow(numalleles);
+            // Everyday codes in one go, as far as the storage reaches; the
+            // rest one at a time.
+            int run = scan_codes(&in, codes + g, (numalleles < cap ? numalleles : cap) - g);
+            if (run > 0) {
+                g += run;
+                continue;
+            }
             if (!scan_int(&in, &codes[g]))
                 error("(tarvoprob) Error reading allele %d on line %d\n", g, line);
             int k = codes[g];
             if ((k < 0 || k > 3) && k != MISSING)
                 error("(tarvoprob) Invalid allele code %d for allele %d on line %d\n",
                       k, g, line);
+            g++;
         }
         int got = scan_doubles(&in, freq, 8);
         if (got < 8)
@@ -221,7 +228,6 @@ int main(int argc, char **argv)
         }
         emit(text, p - text);
     }
-    if (fflush(stdout) != 0)
-        error("(tarvoprob) Error writing output: %s\n", strerror(errno));
+    flush();
     return 0;
 }
