@@ -22,7 +22,9 @@ unsigned char in[1 + read_size];
 off_t in_start;    // offset of standard input at start; -1 when not a file
 uint64_t in_read;  // bytes read from it since
 size_t in_len;     // bytes in in[], which end at in_read
-size_t line_at;    // index in in[] of the line being read or written
+size_t line_at;    // index in in[] where the line being read or written
+                   // begins: just past the last newline whose tally is
+                   // out, or 0 when the line began in an earlier block
 bool in_done;      // end of input or a read error: nothing more is read
 
 // Tallies wait here and go out in blocks of this size, or one by one to a
@@ -307,9 +309,6 @@ int main(int argc, char **argv)
         // is the last of all.
         size_t end = in[n - 1] == '\n' ? n : n - 1;
         const char *s = reinterpret_cast<const char *>(in);
-        // Just past the newline of the last line whose tally is out: where
-        // the line under way began, unless it began in an earlier block.
-        size_t done = 0;
         size_t i = 0;
         in_len = n;
         line_at = 0;
@@ -321,10 +320,9 @@ int main(int argc, char **argv)
             size_t stop = encode(s + i, end - i, marks, &lines, c);
             put_lines(marks, lines, part, tty, i);
             if (lines) {
-                done = i + marks[lines - 1].at + 1;
+                line_at = i + marks[lines - 1].at + 1;
                 memcpy(prev, marks[lines - 1].c, sizeof prev);
             }
-            line_at = done;
             if (stop < end - i && lines < max_marks)
                 error("Invalid base: %c\n", in[i + stop]);
             i += stop;
@@ -333,7 +331,7 @@ int main(int argc, char **argv)
                 part[b] += c[b] - prev[b];
                 acgt += c[b] - prev[b];
             }
-            part[4] += i - done - acgt;
+            part[4] += i - line_at - acgt;
         }
         held = n - end;
         if (held)
