@@ -63,6 +63,40 @@ inline void chunk_probs(const double *e, int n, v4 *p)
 }
 #endif
 
+// Which of a site's three values, held as {p(0), p(1/2), p(1), p(1)},
+// lane l of row r takes when the site shows allele k: the table holds
+// only 0, 1/2 and 1.
+struct picks {
+#ifdef __AVX2__
+    // Pairs of 32-bit halves for one permutation; a site without an
+    // observation takes the fourth lane, 1.0 after chunk_probs.
+    m4 idx[MISSING + 1][4];
+#else
+    m4 half[4][4], one[4][4];
+#endif
+};
+
+inline void make_picks(const double *table, picks &pk)
+{
+#ifdef __AVX2__
+    for (int k = 4; k <= MISSING; k++)
+        for (int r = 0; r < 4; r++)
+            pk.idx[k][r] = (m4){6, 6, 6, 6} | ((m4){7, 7, 7, 7} << 32);
+#endif
+    for (int k = 0; k < 4; k++)
+        for (int r = 0; r < 4; r++) {
+            v4 t;
+            memcpy(&t, table + k * 16 + r * 4, sizeof t);
+#ifdef __AVX2__
+            m4 c = (2 * ((t == 0.5) & 1)) + (4 * ((t == 1.0) & 1));
+            pk.idx[k][r] = c | ((c + 1) << 32);
+#else
+            pk.half[k][r] = t == 0.5;
+            pk.one[k][r] = t == 1.0;
+#endif
+        }
+}
+
 // f[i * 4 + j] = the product over the observed sites of the probability of
 // the observed allele given genotype (i, j).
 //
@@ -82,16 +116,8 @@ inline void lanes(const double *table, int numalleles, const int *codes, const d
     // with one permutation: index pairs select the 32-bit halves of the
     // wanted double. A site without an observation picks the fourth lane,
     // 1.0, which leaves every product as it is: no branch to mispredict.
-    m4 pick[MISSING + 1][4];
-    for (int k = 0; k <= MISSING; k++)
-        for (int q = 0; q < 4; q++) {
-            v4 t;
-            memcpy(&t, table + (k < 4 ? k : 0) * 16 + q * 4, sizeof t);
-            m4 c = (2 * ((t == 0.5) & 1)) + (4 * ((t == 1.0) & 1)); // 2 * class
-            if (k >= 4)
-                c = (m4){6, 6, 6, 6};
-            pick[k][q] = c | ((c + 1) << 32);
-        }
+    picks pk;
+    make_picks(table, pk);
     // With one copy the table does not depend on j, so one vector, lane i
     // for genotype i, does the work of four, picking by the column j = 0.
     bool single = true;
@@ -101,7 +127,7 @@ inline void lanes(const double *table, int numalleles, const int *codes, const d
     if (single)
         for (int k = 0; k <= MISSING; k++)
             for (int i = 0; i < 4; i++)
-                pick[k][0][i] = pick[k][i][0];
+                pk.idx[k][0][i] = pk.idx[k][i][0];
     for (int s0 = 0; s0 < numalleles; s0 += CHUNK) {
         int n = numalleles - s0 < CHUNK ? numalleles - s0 : CHUNK;
         v4 p[CHUNK];
@@ -110,13 +136,13 @@ inline void lanes(const double *table, int numalleles, const int *codes, const d
         if (single)
             for (s = 0; s < n; s++)
                 acc[0] = acc[0] * (v4)_mm256_permutevar8x32_epi32((__m256i)p[s],
-                                                                  (__m256i)pick[codes[s0 + s]][0]);
+                                                                  (__m256i)pk.idx[codes[s0 + s]][0]);
         else
             for (s = 0; s < n; s++) {
                 int k = codes[s0 + s];
                 for (int q = 0; q < 4; q++)
                     acc[q] = acc[q] * (v4)_mm256_permutevar8x32_epi32((__m256i)p[s],
-                                                                      (__m256i)pick[k][q]);
+                                                                      (__m256i)pk.idx[k][q]);
             }
     }
     if (single) {
@@ -125,14 +151,8 @@ inline void lanes(const double *table, int numalleles, const int *codes, const d
             acc[i] = (v4){a[i], a[i], a[i], a[i]};
     }
 #else
-    m4 half[4][4], one[4][4];
-    for (int k = 0; k < 4; k++)
-        for (int q = 0; q < 4; q++) {
-            v4 t;
-            memcpy(&t, table + k * 16 + q * 4, sizeof t);
-            half[k][q] = t == 0.5;
-            one[k][q] = t == 1.0;
-        }
+    picks pk;
+    make_picks(table, pk);
     for (int s = 0; s < numalleles; s++) {
         int k = codes[s];
         if (k == MISSING)
@@ -141,7 +161,7 @@ inline void lanes(const double *table, int numalleles, const int *codes, const d
         double p0 = site(0.0, e), ph = site(0.5, e), p1 = site(1.0, e);
         v4 v0 = {p0, p0, p0, p0}, vh = {ph, ph, ph, ph}, v1 = {p1, p1, p1, p1};
         for (int q = 0; q < 4; q++)
-            acc[q] = acc[q] * (one[k][q] ? v1 : half[k][q] ? vh : v0);
+            acc[q] = acc[q] * (pk.one[k][q] ? v1 : pk.half[k][q] ? vh : v0);
     }
 #endif
     memcpy(f, acc, sizeof acc);

@@ -52,39 +52,6 @@ inline void normal(v4 &m, m4 &x)
     m = (v4)b;
 }
 
-// Which of a site's three values, held as {p(0), p(1/2), p(1), p(1)},
-// lane l of row r takes when the site shows allele k.
-struct picks {
-#ifdef __AVX2__
-    // Pairs of 32-bit halves for one permutation; a site without an
-    // observation takes the fourth lane, 1.0 after chunk_probs.
-    m4 idx[MISSING + 1][4];
-#else
-    m4 half[4][4], one[4][4];
-#endif
-};
-
-inline void make_picks(const double *table, picks &pk)
-{
-#ifdef __AVX2__
-    for (int k = 4; k <= MISSING; k++)
-        for (int r = 0; r < 4; r++)
-            pk.idx[k][r] = (m4){6, 6, 6, 6} | ((m4){7, 7, 7, 7} << 32);
-#endif
-    for (int k = 0; k < 4; k++)
-        for (int r = 0; r < 4; r++) {
-            v4 t;
-            memcpy(&t, table + k * 16 + r * 4, sizeof t);
-#ifdef __AVX2__
-            m4 c = (2 * ((t == 0.5) & 1)) + (4 * ((t == 1.0) & 1));
-            pk.idx[k][r] = c | ((c + 1) << 32);
-#else
-            pk.half[k][r] = t == 0.5;
-            pk.one[k][r] = t == 1.0;
-#endif
-        }
-}
-
 // Vectors pass by reference: the baseline build may not return a 32-byte
 // vector in registers.
 template <typename T>
