@@ -16,16 +16,18 @@
 
 namespace {
 
-std::string ours(double d)
+// d as one of our formatters writes it, fmt_e unless told otherwise.
+std::string ours(double d, char *(*fmt)(char *, double) = fmt_e)
 {
-    char buf[FMT_E_MAX];
-    return std::string(buf, fmt_e(buf, d));
+    char buf[FMT_F_MAX];
+    return std::string(buf, fmt(buf, d));
 }
 
-std::string libc(double d)
+// d as printf writes it with one conversion, "%e" unless told otherwise.
+std::string libc(double d, const char *conv = "%e")
 {
-    char buf[64];
-    snprintf(buf, sizeof buf, "%e", d);
+    char buf[400];
+    snprintf(buf, sizeof buf, conv, d);
     return buf;
 }
 
@@ -97,23 +99,6 @@ TEST(Fmt, TiesAndDecadesMatchPrintf)
     }
 }
 
-} // namespace
-
-namespace {
-
-std::string ours_f(double d)
-{
-    char buf[FMT_F_MAX];
-    return std::string(buf, fmt_f(buf, d));
-}
-
-std::string libc_f(double d)
-{
-    char buf[400];
-    snprintf(buf, sizeof buf, "%.6f", d);
-    return buf;
-}
-
 // fmt_f against printf "%.6f": special values, the widest text, random bit
 // patterns, values of the size logarithms take, and values a hair from a
 // tie at the seventh decimal.
@@ -123,16 +108,16 @@ TEST(Fmt, FixedMatchesPrintf)
                               DBL_MIN, from_bits(1), 0.0000005, 0.0000015, -2772.588722239781,
                               -0.9999995, 1e15, -1234.5678915};
     for (double d : special)
-        EXPECT_EQ(libc_f(d), ours_f(d)) << d;
-    EXPECT_EQ(FMT_F_MAX, (int)ours_f(-DBL_MAX).size());
+        EXPECT_EQ(libc(d, "%.6f"), ours(d, fmt_f)) << d;
+    EXPECT_EQ(FMT_F_MAX, (int)ours(-DBL_MAX, fmt_f).size());
     std::mt19937_64 r(11);
     for (long i = 0; i < 300000; i++) {
         double d = from_bits(r());
-        ASSERT_EQ(libc_f(d), ours_f(d)) << d;
+        ASSERT_EQ(libc(d, "%.6f"), ours(d, fmt_f)) << d;
         double t = -((double)(r() % 100000000000) + 0.5) / 1e6;
-        ASSERT_EQ(libc_f(t), ours_f(t)) << t;
+        ASSERT_EQ(libc(t, "%.6f"), ours(t, fmt_f)) << t;
         double l = -std::ldexp(std::uniform_real_distribution<double>(0, 1)(r), (int)(r() % 40));
-        ASSERT_EQ(libc_f(l), ours_f(l)) << l;
+        ASSERT_EQ(libc(l, "%.6f"), ours(l, fmt_f)) << l;
     }
 }
 
