@@ -112,6 +112,7 @@ void give_back(input &in)
         lseek(0, in.start + static_cast<off_t>(in.done ? in.total : past_line(in)), SEEK_SET);
 }
 
+// What a run keeps, in one place for the exit handler to reach.
 struct streams {
     input in;
     output out;
