@@ -370,6 +370,19 @@ int scan_doubles(scanner *s, double *v, int n)
     return scan_n(s, v, n, fast_double, "%lf%n", scan_use_avx2);
 }
 
+bool scan_ended(scanner *s)
+{
+    do {
+        const char *b = s->buf, *p = b + s->pos;
+        while (isws(*p)) // the sentinel NUL stops it at the end
+            p++;
+        s->pos = p - b;
+        if (s->pos < s->end)
+            return false;
+    } while (refill(s));
+    return s->err == 0;
+}
+
 int scan_codes(scanner *s, int *v, int n)
 {
     const char *b = s->buf, *p = b + s->pos;
