@@ -132,9 +132,9 @@ __attribute__((noinline)) int plain_double(const char *p, const char *e, double 
         if (*q == '-' || *q == '+')
             q++;
         const char *xs = q;
-        // An exponent saturates at 10^17 or more, which no count of
-        // fraction digits in a buffer can bring back within 22 of zero:
-        // such a number always goes to the C library, with its fraction.
+        // The exponent saturates at 10^17 or more, which no count of
+        // fraction digits in a buffer brings back within 22 of zero: such
+        // a number, unless it is zero, goes to the C library whole.
         while (isdig(*q)) {
             if (x < 100000000000000000)
                 x = x * 10 + (*q - '0');

@@ -179,7 +179,8 @@ int main(int argc, char **argv)
     }
     if ((numobs <= 0 && (counted || !all)) || (ploidy != 1 && ploidy != 2))
         usage();
-    // -a without -t: no count, only the end of the input.
+    // -a without -t has no count, so the observations are counted in a
+    // long: such a stream may hold more of them than an int counts.
     const long last = counted ? numobs : LONG_MAX;
 
     double table[TABLE_SIZE];
