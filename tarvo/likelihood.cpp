@@ -1,7 +1,7 @@
 #include "tarvo/likelihood.h"
-#include "tarvo/cpu.h"
-#include "tarvo/lanes.h"
 #include "tarvo/nanrule.h"
+#include "tarvo/products.h"
+#include "tarvo/terms.h"
 
 int nstates(int ploidy)
 {
@@ -17,14 +17,6 @@ void build_table(int ploidy, double *table)
                 table[(k * 4 + i) * 4 + j] = (double)n / (double)ploidy;
             }
 }
-
-void products_base(const double *table, int numalleles, const int *codes, const double *eps,
-                   double *f)
-{
-    lanes(table, numalleles, codes, eps, f);
-}
-
-bool use_avx2 = cpu_avx2();
 
 // The genotype products one genotype and one site at a time, each
 // operation under the NaN rule.
@@ -48,23 +40,12 @@ static void states(const T *fg, int ploidy, const double *freq, T *L)
     const int nj = ploidy == 2 ? 4 : 1;
     for (int s = 0; s < ns; s++)
         L[s] = 0.0;
-    const double *F0 = freq, *F1 = freq + 4;
     for (int i = 0; i < 4; i++)
         for (int j = 0; j < nj; j++) {
-            T x = fg[i * 4 + j];
-            if (ploidy == 2) {
-                T w0 = T(F0[j]) * T(F0[i]);
-                T w1 = T(F0[i]) * T(F1[j]);
-                T w2 = T(F1[j]) * T(F1[i]);
-                L[0] = w0 * x + L[0];
-                L[1] = w1 * x + L[1];
-                L[2] = w2 * x + L[2];
-            } else {
-                T w0 = F0[i];
-                T w1 = F1[i];
-                L[0] = w0 * x + L[0];
-                L[1] = w1 * x + L[1];
-            }
+            T x = fg[i * 4 + j], w[3];
+            weights(ploidy, freq, i, j, w);
+            for (int s = 0; s < ns; s++)
+                L[s] = w[s] * x + L[s];
         }
 }
 
@@ -83,12 +64,7 @@ void score_observation(const double *table, int ploidy, int numalleles,
                        const double *freq, double *L)
 {
     double fg[16];
-#if defined(__x86_64__)
-    if (use_avx2)
-        products_avx2(table, numalleles, codes, eps, fg);
-    else
-#endif
-        products_base(table, numalleles, codes, eps, fg);
+    genotype_products(table, numalleles, codes, eps, fg);
     states(fg, ploidy, freq, L);
 
     // Every operation passes a NaN on, so a NaN among the values used

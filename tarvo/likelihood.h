@@ -22,16 +22,4 @@ void score_observation(const double *table, int ploidy, int numalleles,
                        const int *codes, const double *eps,
                        const double *freq, double *L);
 
-// The genotype products of one observation, lane i * 4 + j: one source
-// built for the baseline processor and for AVX2.
-void products_base(const double *table, int numalleles, const int *codes, const double *eps,
-                   double *f);
-void products_avx2(const double *table, int numalleles, const int *codes, const double *eps,
-                   double *f);
-
-// Whether score_observation runs the AVX2 build (x86-64 only): set at
-// start-up from what the processor supports; the tests turn it off to try
-// the baseline build.
-extern bool use_avx2;
-
 #endif

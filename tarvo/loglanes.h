@@ -2,8 +2,8 @@
 #define TARVO_LOGLANES_H
 
 // The genotype products of one observation for the log output: each a
-// double and a separate power of two. The body is compiled twice, for the
-// baseline processor and for AVX2, as lanes.h is.
+// double and a separate power of two; written once over the ops type of
+// lanes.h and compiled with it, once per instruction set.
 //
 // Only exact steps are added to the plain product: scaling by a power of
 // two changes no digit of a normal double, so as long as every running
@@ -52,38 +52,12 @@ inline void normal(v4 &m, m4 &x)
     m = (v4)b;
 }
 
-// Vectors pass by reference: the baseline build may not return a 32-byte
-// vector in registers.
-template <typename T>
-inline void pick(const picks &pk, int k, int r, const T &p, T &out)
-{
-#ifdef __AVX2__
-    out = (T)_mm256_permutevar8x32_epi32((__m256i)p, (__m256i)pk.idx[k][r]);
-#else
-    T v0 = {p[0], p[0], p[0], p[0]}, vh = {p[1], p[1], p[1], p[1]},
-      v1 = {p[2], p[2], p[2], p[2]};
-    out = pk.one[k][r] ? v1 : pk.half[k][r] ? vh : v0;
-#endif
-}
-
-// The site's three probabilities for error rate e, the same operations on
-// the same operands as lanes.h.
-inline void probs(double e, v4 &p)
-{
-#ifdef __AVX2__
-    const v4 t = {0.0, 0.5, 1.0, 1.0};
-    p = site(t, (v4){e, e, e, e});
-#else
-    double p1 = site(1.0, e);
-    p = (v4){site(0.0, e), site(0.5, e), p1, p1};
-#endif
-}
-
 // A site whose probabilities may be subnormal or far from 1: each is split
 // into a fraction in [1/2, 1) and a power of two (frexp is exact, even for
 // subnormals), and each lane takes both. A product at most 2 and at least
 // 2^-960 times such a fraction stays normal.
-inline void wild(const picks &pk, int k, const v4 &p, v4 *acc, m4 *ex)
+template <typename O>
+inline void wild(const m4 *idx, const v4 &p, v4 *acc, m4 *ex)
 {
     v4 f, q;
     m4 e, d;
@@ -93,8 +67,8 @@ inline void wild(const picks &pk, int k, const v4 &p, v4 *acc, m4 *ex)
         e[l] = n;
     }
     for (int r = 0; r < 4; r++) {
-        pick(pk, k, r, f, q);
-        pick(pk, k, r, e, d);
+        O::pick(idx[r], f, q);
+        O::pick(idx[r], e, d);
         acc[r] = acc[r] * q;
         ex[r] += d;
     }
@@ -102,6 +76,7 @@ inline void wild(const picks &pk, int k, const v4 &p, v4 *acc, m4 *ex)
 
 // Multiplies the sites from..to into acc and ex one by one, bringing the
 // products back to [1, 2) at least every RUN sites and at the end.
+template <typename O>
 inline void sites(const picks &pk, const int *codes, const double *eps, int from, int to,
                   v4 *acc, m4 *ex)
 {
@@ -111,17 +86,16 @@ inline void sites(const picks &pk, const int *codes, const double *eps, int from
         if (k == MISSING)
             continue;
         double e = eps[s];
-        v4 p, q;
-        probs(e, p);
+        v4 p = site(T4, (v4){e, e, e, e}), q;
         if (tame(e)) {
             for (int r = 0; r < 4; r++) {
-                pick(pk, k, r, p, q);
+                O::pick(pk.idx[k][r], p, q);
                 acc[r] = acc[r] * q;
             }
             if (++run < RUN)
                 continue;
         } else {
-            wild(pk, k, p, acc, ex);
+            wild<O>(pk.idx[k], p, acc, ex);
         }
         for (int r = 0; r < 4; r++)
             normal(acc[r], ex[r]);
@@ -134,48 +108,47 @@ inline void sites(const picks &pk, const int *codes, const double *eps, int from
 // m[i * 4 + j] * 2^x[i * 4 + j] = the product over the observed sites of
 // the probability of the observed allele given genotype (i, j), sites in
 // ascending order.
-inline void scaled_lanes(const double *table, int numalleles, const int *codes,
-                         const double *eps, double *m, long long *x)
+template <typename O>
+inline void scaled(const double *table, int numalleles, const int *codes, const double *eps,
+                   double *m, long long *x)
 {
     picks pk;
-    make_picks(table, pk);
+    make_picks<O>(table, pk);
     v4 acc[4];
     m4 ex[4];
     for (int r = 0; r < 4; r++) {
         acc[r] = (v4){1.0, 1.0, 1.0, 1.0};
         ex[r] = (m4){0, 0, 0, 0};
     }
-#ifdef __AVX2__
     // Where every error rate of a chunk is tame, its probabilities are
-    // computed ahead as lanes.h does, a site without an observation
-    // multiplies by 1.0 instead of taking a branch, and the products are
-    // brought back to [1, 2) after every RUN sites, counted with or without
-    // an observation.
+    // computed ahead as for the plain products, a site without an
+    // observation multiplies by 1.0 instead of taking a branch, and the
+    // products are brought back to [1, 2) after every RUN sites, counted
+    // with or without an observation. Either way only exact steps differ,
+    // so both ways give the same.
     for (int s0 = 0; s0 < numalleles; s0 += CHUNK) {
         int n = numalleles - s0 < CHUNK ? numalleles - s0 : CHUNK;
         if (!all_tame(eps + s0, n)) {
-            sites(pk, codes, eps, s0, s0 + n, acc, ex);
+            sites<O>(pk, codes, eps, s0, s0 + n, acc, ex);
             continue;
         }
-        v4 p[CHUNK];
-        chunk_probs(eps + s0, n, p);
+        v4 p[CHUNK], q;
+        chunk_probs<O>(eps + s0, n, p);
         for (int b = 0; b < n; b += RUN) {
             int end = b + RUN < n ? b + RUN : n;
             for (int s = b; s < end; s++) {
                 const m4 *idx = pk.idx[codes[s0 + s]];
-                for (int r = 0; r < 4; r++)
-                    acc[r] = acc[r] * (v4)_mm256_permutevar8x32_epi32((__m256i)p[s],
-                                                                      (__m256i)idx[r]);
+                for (int r = 0; r < 4; r++) {
+                    O::pick(idx[r], p[s], q);
+                    acc[r] = acc[r] * q;
+                }
             }
             for (int r = 0; r < 4; r++)
                 normal(acc[r], ex[r]);
         }
     }
-#else
-    sites(pk, codes, eps, 0, numalleles, acc, ex);
-#endif
     // A zero, infinite or NaN product has no exponent of its own: 0, so that
-    // both builds give the same, however often each brought it back.
+    // it is the same however often it was brought back.
     for (int r = 0; r < 4; r++) {
         m4 e = ((m4)acc[r] >> 52) & 0x7ff;
         ex[r] &= (e != 0) & (e != 0x7ff);

@@ -8,13 +8,8 @@
 #include <vector>
 
 #include "tarvo/likelihood.h"
-#include "tarvo/loglanes.h"
-
-void scaled_base(const double *table, int numalleles, const int *codes, const double *eps,
-                 double *m, long long *x)
-{
-    scaled_lanes(table, numalleles, codes, eps, m, x);
-}
+#include "tarvo/products.h"
+#include "tarvo/terms.h"
 
 namespace {
 
@@ -291,12 +286,7 @@ static void log_beyond(const double *table, int ploidy, int numalleles, const in
 {
     double m[16];
     long long x[16];
-#if defined(__x86_64__)
-    if (use_avx2)
-        scaled_avx2(table, numalleles, codes, eps, m, x);
-    else
-#endif
-        scaled_base(table, numalleles, codes, eps, m, x);
+    scaled_products(table, numalleles, codes, eps, m, x);
 
     // The weights as the default computes them, and the products, in the
     // order of the genotypes' terms.
@@ -308,14 +298,10 @@ static void log_beyond(const double *table, int ploidy, int numalleles, const in
     for (int i = 0; i < 4; i++)
         for (int j = 0; j < nj; j++, n++) {
             const int g = i * 4 + j;
-            if (ploidy == 2) {
-                w[0][n] = F0[j] * F0[i];
-                w[1][n] = F0[i] * F1[j];
-                w[2][n] = F1[j] * F1[i];
-            } else {
-                w[0][n] = F0[i];
-                w[1][n] = F1[i];
-            }
+            double wg[3];
+            weights(ploidy, freq, i, j, wg);
+            for (int s = 0; s < ns; s++)
+                w[s][n] = wg[s];
             mt[n] = m[g];
             xt[n] = x[g];
         }

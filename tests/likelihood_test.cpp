@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "tarvo/isa.h"
 #include "tarvo/likelihood.h"
 #include "tarvo/nanrule.h"
 #include "tests/literal_score.h"
@@ -163,11 +164,11 @@ class Builds : public testing::TestWithParam<bool> {
         if (GetParam())
             GTEST_SKIP() << "AVX2 is an x86-64 build";
 #endif
-        saved = use_avx2;
-        use_avx2 = GetParam();
+        saved = active_isa();
+        force_isa(GetParam() ? isa::avx2 : isa::plain);
     }
-    void TearDown() override { use_avx2 = saved; }
-    bool saved = false;
+    void TearDown() override { force_isa(saved); }
+    isa saved = isa::plain;
 };
 
 INSTANTIATE_TEST_SUITE_P(Likelihood, Builds, testing::Bool(),

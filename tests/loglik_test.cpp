@@ -16,6 +16,7 @@
 
 #include "tarvo/likelihood.h"
 #include "tarvo/loglik.h"
+#include "tarvo/products.h"
 #include "tests/literal_score.h"
 
 namespace {
@@ -107,7 +108,7 @@ TEST(LogLik, ScaledProductsKeepThePlainDigits)
         }
         double m[16], m2[16];
         long long x[16], x2[16];
-        scaled_base(t, n, codes.data(), eps.data(), m, x);
+        scaled_plain(t, n, codes.data(), eps.data(), m, x);
         if (avx2) {
 #if defined(__x86_64__)
             scaled_avx2(t, n, codes.data(), eps.data(), m2, x2);

@@ -15,6 +15,7 @@
 
 #include "tarvo/likelihood.h"
 #include "tarvo/loglik.h"
+#include "tarvo/products.h"
 #include "tests/literal_score.h"
 
 namespace {
@@ -50,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     double m[16], m2[16];
     long long x[16], x2[16];
-    scaled_base(table, n, codes.data(), eps.data(), m, x);
+    scaled_plain(table, n, codes.data(), eps.data(), m, x);
 #if defined(__x86_64__)
     const bool avx2 = __builtin_cpu_supports("avx2");
     if (avx2)

@@ -1,8 +1,9 @@
-fuzzer(fuzz_kernels fuzz_kernels.cpp ${src}/ostrel/count.cpp ${OSTREL_SIMD_SOURCES}
-  ${src}/common/error.cpp)
+fuzzer(fuzz_kernels fuzz_kernels.cpp)
+target_link_libraries(fuzz_kernels PRIVATE ostrelcore)
 
-fuzzer(fuzz_ostrel fuzz_ostrel.cpp ${src}/tests/run.cpp ${src}/ostrel/ostrel.cpp ${src}/ostrel/count.cpp
-  ${OSTREL_SIMD_SOURCES} ${src}/common/error.cpp ${src}/common/about.cpp)
+fuzzer(fuzz_ostrel fuzz_ostrel.cpp ${src}/tests/run.cpp ${src}/ostrel/ostrel.cpp
+  ${src}/common/error.cpp)
+target_link_libraries(fuzz_ostrel PRIVATE ostrelcore)
 target_compile_definitions(fuzz_ostrel PRIVATE ERROR_ESCAPE)
 set_source_files_properties(${src}/ostrel/ostrel.cpp TARGET_DIRECTORY fuzz_ostrel
   PROPERTIES COMPILE_DEFINITIONS main=ostrel_main)
