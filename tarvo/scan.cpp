@@ -7,9 +7,9 @@
 //                    operation gives (exact_double)
 //   the C library    everything else, read by fscanf itself (slow)
 //
-// The first three read from the buffer alone; an item that may go on past
-// the bytes read waits for a refill, and only the C library reads the
-// stream.
+// The first three look only at the bytes in the buffer, and an item that
+// may go on past them waits for a refill; the C library reads through the
+// buffer into the stream behind it.
 
 #include "tarvo/scan.h"
 #include "tarvo/cpu.h"
@@ -297,9 +297,10 @@ size_t put_back(scanner *s, FILE *f)
 // Those bytes were handed to it in this conversion, and stepping back over
 // them finds them in the buffer only because refill, however often the
 // conversion calls it, keeps LOOKBEHIND bytes behind the read position:
-// so no more than LOOKBEHIND, and no more than were handed, come back. The
-// C library reads ahead one byte, the one that ends an item; a library that
-// read ahead further would break the contract, and that stops the program.
+// so no more than LOOKBEHIND, and no more than were handed, may come back.
+// glibc reads ahead one byte, the one that ends an item; a C library that
+// read further ahead than LOOKBEHIND would break the contract, and that
+// stops the program rather than misplace the read position.
 __attribute__((noinline)) bool slow(scanner *s, const char *fmt, void *v)
 {
     cookie_io_functions_t io = {cookie_read, nullptr, nullptr, nullptr};

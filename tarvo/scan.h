@@ -47,7 +47,7 @@ int scan_codes(scanner *s, int *v, int n);
 
 // The run kernels behind scan_codes and scan_doubles: each converts the
 // leading items of p[0..e) that it can prove scanf converts alike, at most
-// n, and sets *stop past the last one. They classify a window of 64 bytes
+// n, and sets *stop past the last one. They classify a block of 64 bytes
 // at a time, so e must leave SCAN_SLACK readable bytes behind it.
 int codes_avx2(const char *p, const char *e, int *v, int n, const char **stop);
 int doubles_avx2(const char *p, const char *e, double *v, int n, const char **stop);

@@ -1,7 +1,7 @@
 // The reader's run kernels for processors with AVX2 (this file alone is
 // compiled with -mavx2). Item by item, finding where the next number
 // begins waits on the end of the one before; here the white space of a
-// window of 64 bytes is found at once, so each number's bounds come from a
+// block of 64 bytes is found at once, so each number's bounds come from a
 // bit mask and the numbers convert side by side.
 
 #include <immintrin.h>
@@ -66,19 +66,19 @@ __m256i outside(__m256i x, const nibbles &t)
     return _mm256_cmpeq_epi8(_mm256_and_si256(lo, hi), _mm256_setzero_si256());
 }
 
-// The window of 64 bytes a kernel classifies at once.
-struct window {
+// The block of 64 bytes a kernel classifies at once.
+struct block {
     __m256i lo, hi;
     uint64_t ws; // bit i: p[i] is white space
 };
 
-window look(const char *p)
+block load(const char *p)
 {
-    window w;
-    w.lo = _mm256_loadu_si256((const __m256i *)p);
-    w.hi = _mm256_loadu_si256((const __m256i *)(p + 32));
-    w.ws = ~bits(outside(w.lo, space_nibbles), outside(w.hi, space_nibbles));
-    return w;
+    block b;
+    b.lo = _mm256_loadu_si256((const __m256i *)p);
+    b.hi = _mm256_loadu_si256((const __m256i *)(p + 32));
+    b.ws = ~bits(outside(b.lo, space_nibbles), outside(b.hi, space_nibbles));
+    return b;
 }
 
 // Numbers waiting for conversion: the eight bytes from the first digit on,
@@ -115,16 +115,16 @@ int codes_avx2(const char *p, const char *e, int *v, int n, const char **stop)
 {
     int i = 0;
     while (i < n && e - p >= 64) {
-        window w = look(p);
-        uint64_t code = (uint32_t)~_mm256_movemask_epi8(outside(w.lo, code_nibbles));
+        block b = load(p);
+        uint64_t code = (uint32_t)~_mm256_movemask_epi8(outside(b.lo, code_nibbles));
         // Bit 2k: the pair at 2k, 2k + 1 is white space and a code, and
         // white space follows.
-        uint64_t good = w.ws & (code >> 1) & (w.ws >> 2) & 0x55555555;
+        uint64_t good = b.ws & (code >> 1) & (b.ws >> 2) & 0x55555555;
         int k = __builtin_ctzll(~good & 0x0000000155555555) / 2; // at most 16
         if (k > n - i)
             k = n - i;
         // Each code is the high byte of a 16-bit lane.
-        __m256i x = _mm256_srli_epi16(_mm256_sub_epi8(w.lo, _mm256_set1_epi8('0')), 8);
+        __m256i x = _mm256_srli_epi16(_mm256_sub_epi8(b.lo, _mm256_set1_epi8('0')), 8);
         __m256i c0 = _mm256_cvtepu16_epi32(_mm256_castsi256_si128(x));
         __m256i c1 = _mm256_cvtepu16_epi32(_mm256_extracti128_si256(x, 1));
         if (n - i >= 16) {
@@ -159,11 +159,11 @@ int doubles_avx2(const char *p, const char *e, double *v, int n, const char **st
     int i = 0, k = 0, h = 0; // v[i - k .. i) wait in slots h, h + 1, ... of the ring
     ring r;
     while (i < n && e - p >= 64) {
-        window w = look(p);
-        if (!(w.ws & 1))
+        block b = load(p);
+        if (!(b.ws & 1))
             break;
-        uint64_t digit = bits(within(w.lo, '0', 10), within(w.hi, '0', 10));
-        uint64_t rest = w.ws & (w.ws - 1); // white space after p[cur]
+        uint64_t digit = bits(within(b.lo, '0', 10), within(b.hi, '0', 10));
+        uint64_t rest = b.ws & (b.ws - 1); // white space after p[cur]
         int cur = 0;
         bool odd = false;
         while (i < n && rest) {
@@ -195,7 +195,7 @@ int doubles_avx2(const char *p, const char *e, double *v, int n, const char **st
             cur = end;
         }
         p += cur;
-        if (odd || cur == 0) // an item for the portable path, or one that spans the window
+        if (odd || cur == 0) // an item for the portable path, or one that spans the block
             break;
     }
     for (; k >= 4; k -= 4, h ^= 4)
