@@ -74,8 +74,8 @@ int resolve(int code, char ref, const locus *l, const char *name, long line)
         return code;
     const char *at = strchr("ACGTacgt", ref);
     if (!ref || !at)
-        error("tarvo-pileup: %s, line %ld: reference base %c at %.*s %llu: make the "
-              "pileup with samtools mpileup -f\n",
+        error("tarvo-pileup: %s, line %ld: reference base %c at %.*s %llu: a pileup made "
+              "without samtools mpileup -f, or a reference without a base there\n",
               name, line, ref, (int)l->chrom_len, l->chrom, (unsigned long long)l->pos);
     return (int)((at - "ACGTacgt") % 4);
 }

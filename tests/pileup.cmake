@@ -1,0 +1,17 @@
+# tarvo-pileup: the bad inputs, and the differential test on samtools
+# mpileup output, which skips (77) where samtools or htslib-test is missing.
+add_executable(pileup_tests ${CMAKE_CURRENT_LIST_DIR}/pileup_e2e_test.cpp)
+target_link_libraries(pileup_tests PRIVATE testrun GTest::gtest_main)
+target_compile_definitions(pileup_tests PRIVATE PILEUP_BIN="$<TARGET_FILE:tarvo-pileup>")
+add_dependencies(pileup_tests tarvo-pileup)
+gtest_discover_tests(pileup_tests DISCOVERY_TIMEOUT 60)
+
+if(Python3_Interpreter_FOUND)
+  add_test(NAME pileup_diff
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/pileup_diff.py
+      $<TARGET_FILE:tarvo-pileup> $<TARGET_FILE:tarvo>
+      ${PROJECT_SOURCE_DIR}/bench/gen_reads.py)
+else()
+  add_test(NAME pileup_diff COMMAND sh -c "echo 'python3 is not installed: skipped'; exit 77")
+endif()
+set_tests_properties(pileup_diff PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300)
