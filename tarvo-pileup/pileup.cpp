@@ -25,18 +25,18 @@ struct table {
 constexpr table make_table()
 {
     table t{};
-    const char *bases = "ACGT", *lower = "acgt";
-    for (int i = 0; i < 4; i++) {
-        t.k[(unsigned char)bases[i]] = t.k[(unsigned char)lower[i]] = READ;
-        t.code[(unsigned char)bases[i]] = t.code[(unsigned char)lower[i]] = (unsigned char)i;
+    const char *bases = "ACGTacgt";
+    for (int i = 0; i < 8; i++) {
+        t.k[(unsigned char)bases[i]] = READ;
+        t.code[(unsigned char)bases[i]] = (unsigned char)(i % 4);
     }
-    t.k['.'] = t.k[','] = READ;
-    t.code['.'] = t.code[','] = BASE_REF;
+    t.k[(unsigned char)'.'] = t.k[(unsigned char)','] = READ;
+    t.code[(unsigned char)'.'] = t.code[(unsigned char)','] = BASE_REF;
     for (const char *c = "Nn*#><"; *c; c++)
         t.k[(unsigned char)*c] = NOBASE;
-    t.k['^'] = START;
-    t.k['$'] = END;
-    t.k['+'] = t.k['-'] = INDEL;
+    t.k[(unsigned char)'^'] = START;
+    t.k[(unsigned char)'$'] = END;
+    t.k[(unsigned char)'+'] = t.k[(unsigned char)'-'] = INDEL;
     return t;
 }
 
