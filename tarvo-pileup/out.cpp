@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <charconv>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -71,34 +72,40 @@ void at_exit()
         drain(&pending->sites);
 }
 
-void make(sink *s, int fd, const char *name)
+void make(sink *s, int fd, const char *name, size_t cap)
 {
     s->fd = fd;
     s->name = name;
     s->len = 0;
-    s->buf = static_cast<char *>(malloc(BUFFER));
+    s->cap = cap;
+    s->buf = static_cast<char *>(malloc(cap));
     if (!s->buf)
         error("tarvo-pileup: out of memory\n");
 }
 
-inline char *room(sink *s)
-{
-    if (BUFFER - s->len < ITEM)
-        flush(s);
-    return s->buf + s->len;
-}
-
 } // namespace
 
-void out_open(outputs *o, const char *sites_path)
+void out_open(outputs *o, const char *sites_path, int n)
 {
-    make(&o->obs, 1, "standard output");
+    // An observation is written whole into the buffer, with no check per
+    // number: codes, the eight frequencies and the error rates, each with
+    // room for its longest form and a separator.
+    o->n = n;
+    o->line_max = 2 * (size_t)n + 8 * ITEM + ITEM * (size_t)n;
+    make(&o->obs, 1, "standard output", BUFFER + o->line_max);
+    o->pad = static_cast<char *>(malloc(4 * (size_t)n));
+    if (!o->pad)
+        error("tarvo-pileup: out of memory\n");
+    for (int i = 0; i < n; i++) {
+        memcpy(o->pad + 2 * i, "5 ", 2);
+        memcpy(o->pad + 2 * (n + i), "0 ", 2);
+    }
     o->sites.fd = -1;
     if (sites_path) {
         int fd = open(sites_path, O_WRONLY | O_CREAT | O_TRUNC, 0666);
         if (fd < 0)
             error("tarvo-pileup: cannot open %s: %s\n", sites_path, strerror(errno));
-        make(&o->sites, fd, sites_path);
+        make(&o->sites, fd, sites_path, BUFFER);
     }
     for (int q = 0; q < 94; q++) {
         auto r = std::to_chars(eps.text[q], eps.text[q] + ITEM, phred_eps[q]);
@@ -110,35 +117,39 @@ void out_open(outputs *o, const char *sites_path)
         registered = true;
 }
 
-void put_observation(outputs *o, int n, long used, const unsigned char *codes,
+void put_observation(outputs *o, long used, const unsigned char *codes,
                      const unsigned char *quals, const double freq[8])
 {
     sink *s = &o->obs;
-    for (int i = 0; i < n; i++) {
-        char *p = room(s);
-        p[0] = (char)('0' + (i < used ? codes[i] : 5));
+    const size_t pad = 2 * (size_t)(o->n - used);
+    if (s->cap - s->len < o->line_max)
+        flush(s);
+    char *p = s->buf + s->len;
+    for (long i = 0; i < used; i++) {
+        p[0] = (char)('0' + codes[i]);
         p[1] = ' ';
-        s->len += 2;
+        p += 2;
     }
+    memcpy(p, o->pad, pad);
+    p += pad;
     for (int i = 0; i < 8; i++) {
-        char *p = room(s);
-        char *e = std::to_chars(p, p + ITEM, freq[i]).ptr;
-        *e++ = n == 0 && i == 7 ? '\n' : ' ';
-        s->len += (size_t)(e - p);
-    }
-    for (int i = 0; i < n; i++) {
-        char *p = room(s);
-        // Padding takes an error rate that tarvo never uses: it skips
-        // sites of code 5.
-        if (i < used) {
-            memcpy(p, eps.text[quals[i]], ITEM);
-            p += eps.len[quals[i]];
-        } else {
+        if (freq[i] == 0 && !std::signbit(freq[i]))
             *p++ = '0';
-        }
-        *p++ = i == n - 1 ? '\n' : ' ';
-        s->len = (size_t)(p - s->buf);
+        else
+            p = std::to_chars(p, p + ITEM, freq[i]).ptr;
+        *p++ = ' ';
     }
+    for (long i = 0; i < used; i++) {
+        memcpy(p, eps.text[quals[i]], ITEM);
+        p += eps.len[quals[i]];
+        *p++ = ' ';
+    }
+    // Padding takes an error rate that tarvo never uses: it skips sites
+    // of code 5.
+    memcpy(p, o->pad + 2 * (size_t)o->n, pad);
+    p += pad;
+    p[-1] = '\n';
+    s->len = (size_t)(p - s->buf);
 }
 
 void put_site(outputs *o, const char *chrom, size_t chrom_len, uint64_t pos, long used,
@@ -149,15 +160,15 @@ void put_site(outputs *o, const char *chrom, size_t chrom_len, uint64_t pos, lon
         return;
     // A name longer than the buffer goes in pieces.
     while (chrom_len > 0) {
-        if (s->len == BUFFER)
+        if (s->len == s->cap)
             flush_both(o);
-        size_t k = BUFFER - s->len < chrom_len ? BUFFER - s->len : chrom_len;
+        size_t k = s->cap - s->len < chrom_len ? s->cap - s->len : chrom_len;
         memcpy(s->buf + s->len, chrom, k);
         s->len += k;
         chrom += k;
         chrom_len -= k;
     }
-    if (BUFFER - s->len < 3 * 24)
+    if (s->cap - s->len < 3 * 24)
         flush_both(o);
     char *p = s->buf + s->len;
     *p++ = '\t';

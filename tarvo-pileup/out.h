@@ -9,6 +9,7 @@ struct sink {
     int fd; // -1 when there is none
     const char *name;
     char *buf;
+    size_t cap;
     size_t len;
 };
 
@@ -19,15 +20,19 @@ struct sink {
 struct outputs {
     sink obs;
     sink sites;
+    int n;            // sites per observation
+    size_t line_max;  // the longest observation line
+    char *pad;        // "5 " n times, then "0 " n times
 };
 
-// Opens sites_path (nullptr for none) and arranges that whatever is
-// waiting is written at any exit, failures included.
-void out_open(outputs *o, const char *sites_path);
+// Opens sites_path (nullptr for none) for observations of n sites, and
+// arranges that whatever is waiting is written at any exit, failures
+// included.
+void out_open(outputs *o, const char *sites_path, int n);
 
 // One observation of n sites: codes[0..used) with their Phred qualities,
 // padded to n; the eight frequencies. And its site's line.
-void put_observation(outputs *o, int n, long used, const unsigned char *codes,
+void put_observation(outputs *o, long used, const unsigned char *codes,
                      const unsigned char *quals, const double freq[8]);
 void put_site(outputs *o, const char *chrom, size_t chrom_len, uint64_t pos, long used,
               long left);

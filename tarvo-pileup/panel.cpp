@@ -1,6 +1,7 @@
 #include "tarvo-pileup/panel.h"
 
 #include "common/error.h"
+#include "tarvo-pileup/pileup.h"
 
 #include <cerrno>
 #include <charconv>
@@ -24,10 +25,7 @@ bool blank(char c)
 // 0-3 for A, C, G, T in either case; -1 for anything else.
 int base(field f)
 {
-    if (f.len != 1)
-        return -1;
-    const char *at = strchr("ACGTacgt", f.p[0]);
-    return f.p[0] && at ? (int)((at - "ACGTacgt") % 4) : -1;
+    return f.len == 1 ? base_code(f.p[0]) : -1;
 }
 
 double frequency(const panel *pn, field f, long line)

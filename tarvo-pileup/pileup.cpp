@@ -110,6 +110,12 @@ void decide(layout *lay, size_t columns, const char *name, long line)
 
 } // namespace
 
+int base_code(char c)
+{
+    unsigned char b = (unsigned char)c;
+    return bases.k[b] == READ && bases.code[b] != BASE_REF ? bases.code[b] : -1;
+}
+
 void pileup_line(const char *p, size_t len, const char *name, long line, layout *lay,
                  locus *l, long keep)
 {

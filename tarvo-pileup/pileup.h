@@ -9,6 +9,9 @@
 // looked up where a locus needs it.
 enum { BASE_A, BASE_C, BASE_G, BASE_T, BASE_REF };
 
+// 0-3 for the bases A, C, G, T in either case; -1 for any other byte.
+int base_code(char c);
+
 // One line of `samtools mpileup` text, for the chosen sample: the reads
 // that show a base, in pileup order. Only the first `keep` are stored; the
 // rest are counted.

@@ -72,12 +72,12 @@ int resolve(int code, char ref, const locus *l, const char *name, long line)
 {
     if (code != BASE_REF)
         return code;
-    const char *at = strchr("ACGTacgt", ref);
-    if (!ref || !at)
+    int base = base_code(ref);
+    if (base < 0)
         error("tarvo-pileup: %s, line %ld: reference base %c at %.*s %llu: a pileup made "
               "without samtools mpileup -f, or a reference without a base there\n",
               name, line, ref, (int)l->chrom_len, l->chrom, (unsigned long long)l->pos);
-    return (int)((at - "ACGTacgt") % 4);
+    return base;
 }
 
 } // namespace
@@ -114,7 +114,7 @@ int main(int argc, char **argv)
     static panel pn; // its index lives for the run
     panel_open(&pn, panel_path);
     static outputs out;
-    out_open(&out, sites_path);
+    out_open(&out, sites_path, n);
 
     const char *name = "standard input";
     lines in;
@@ -168,7 +168,7 @@ int main(int argc, char **argv)
         long used = l.reads < n ? l.reads : n;
         for (long i = 0; i < used; i++)
             codes[i] = (unsigned char)resolve(codes[i], l.ref, &l, name, line);
-        put_observation(&out, n, used, codes.data(), quals.data(), s.freq);
+        put_observation(&out, used, codes.data(), quals.data(), s.freq);
         put_site(&out, l.chrom, l.chrom_len, l.pos, used, l.reads - used);
     }
     out_close(&out);
