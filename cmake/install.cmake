@@ -38,8 +38,9 @@ of two source populations and prints, per observation, the likelihood of
 each ancestry state; tarvo-pileup makes those observations from the
 samtools mpileup text of one individual's reads and a panel of the two
 populations' allele frequencies. ostrel prints the number of A, C, G, T
-and N on each line of its input. tarvo-parallel and ostrel-parallel spread a run over
-the cores of one machine or over several hosts with GNU parallel.")
+and N on each line of its input. tarvo-parallel and ostrel-parallel
+spread a run over the cores of one machine or over several hosts with
+GNU parallel.")
 set(CPACK_PACKAGE_HOMEPAGE_URL "https://tarvo-ostrel.example")
 set(CPACK_STRIP_FILES ON)
 
