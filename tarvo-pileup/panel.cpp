@@ -1,6 +1,7 @@
 #include "tarvo-pileup/panel.h"
 
 #include "common/error.h"
+#include "tarvo-pileup/freq.h"
 #include "tarvo-pileup/pileup.h"
 
 #include <cerrno>
@@ -31,8 +32,7 @@ int base(field f)
 double frequency(const panel *pn, field f, long line)
 {
     double v;
-    auto r = std::from_chars(f.p, f.p + f.len, v);
-    if (r.ec != std::errc() || r.ptr != f.p + f.len || !(v >= 0 && v <= 1))
+    if (!read_number(f.p, f.len, &v) || !(v >= 0 && v <= 1))
         error("tarvo-pileup: %s, line %ld: frequency \"%.*s\" is not a number from 0 to 1\n",
               pn->in.name, line, (int)f.len, f.p);
     return v;

@@ -1,7 +1,7 @@
 # tarvo-pileup: the bad inputs, and the differential test on samtools
 # mpileup output, which skips (77) where samtools or htslib-test is missing.
 add_executable(pileup_tests ${CMAKE_CURRENT_LIST_DIR}/pileup_e2e_test.cpp)
-target_link_libraries(pileup_tests PRIVATE testrun GTest::gtest_main)
+target_link_libraries(pileup_tests PRIVATE pileupcore testrun GTest::gtest_main)
 target_compile_definitions(pileup_tests PRIVATE PILEUP_BIN="$<TARGET_FILE:tarvo-pileup>")
 add_dependencies(pileup_tests tarvo-pileup)
 gtest_discover_tests(pileup_tests DISCOVERY_TIMEOUT 60)

@@ -1,12 +1,16 @@
 // tarvo-pileup on bad inputs: each stops with its message and status 2,
 // and what was written before stays, in step, on standard output and in
-// the sites file.
+// the sites file. And the panel's number reader against the library's.
 
+#include "tarvo-pileup/freq.h"
 #include "tests/run.h"
 
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cstdlib>
+#include <cstring>
+#include <random>
 #include <fstream>
 #include <string>
 #include <unistd.h>
@@ -215,6 +219,35 @@ TEST(PileupRun, About)
     r = run(PILEUP_BIN, {"--version"}, "");
     EXPECT_EQ(0, r.status);
     EXPECT_EQ("tarvo-pileup " TARVO_OSTREL_VERSION "\n", r.out);
+}
+
+} // namespace
+
+namespace {
+
+// The panel's number reader against the C++ library's full conversion on
+// random decimals around its fast path's limits: the same double, and
+// the same refusals.
+TEST(PileupNumber, AgainstFromChars)
+{
+    std::mt19937_64 rng(15);
+    const char pick[] = "0123456789.";
+    for (int i = 0; i < 2000000; i++) {
+        std::string s;
+        size_t len = 1 + rng() % 19;
+        for (size_t k = 0; k < len; k++)
+            s += pick[rng() % (k == 1 ? 11 : 10 + (rng() % 8 == 0))];
+        if (rng() % 50 == 0)
+            s += "e-3";
+        double got = -1, want = -1;
+        bool ok = read_number(s.data(), s.size(), &got);
+        auto r = std::from_chars(s.data(), s.data() + s.size(), want);
+        bool want_ok = r.ec == std::errc() && r.ptr == s.data() + s.size();
+        ASSERT_EQ(want_ok, ok) << s;
+        if (ok) {
+            ASSERT_EQ(0, memcmp(&got, &want, sizeof got)) << s;
+        }
+    }
 }
 
 } // namespace
