@@ -111,13 +111,15 @@ int main(int argc, char **argv)
     if (!panel_path || optind != argc)
         usage();
 
-    static panel pn; // its index lives for the run
+    // The inputs and outputs live for the run, past main's return: the
+    // exit handler writes what waits in the outputs.
+    static panel pn;
     panel_open(&pn, panel_path);
     static outputs out;
     out_open(&out, sites_path, n);
 
     const char *name = "standard input";
-    lines in;
+    static lines in;
     lines_open(&in, 0, name);
     std::vector<unsigned char> codes(n), quals(n);
     locus l;
