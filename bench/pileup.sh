@@ -11,7 +11,8 @@
 # file and tarvo-pileup reading that file (RUNS times, default 3; each
 # figure is the best run). The ratio is given on elapsed time and on
 # processor time (user + system), which a busy machine disturbs less. A
-# second set, 20 kb read 2000 times over, shows memory at depth. Needs
+# second set, 20 kb read 2000 times over, shows memory at depth. The first
+# line of the output names the processor (bench/processor.sh). Needs
 # samtools, python3 and /usr/bin/time.
 set -euo pipefail
 
@@ -24,12 +25,13 @@ for tool in samtools python3 /usr/bin/time; do
     command -v "$tool" > /dev/null || { echo "bench/pileup.sh needs $tool" >&2; exit 2; }
 done
 cmake --build "$build" --target tarvo-pileup > /dev/null
+"$here/processor.sh"
 
 # make NAME CHROMS LENGTH DEPTH: reads, reference, panel and BED.
 make() {
     local d=$data/$1
     [ -s "$d.bam" ] && return
-    python3 "$here/gen_reads.py" "$d.fa" "$2" "$3" "$4" 1 |
+    python3 "$here/../gen/gen_reads.py" "$d.fa" "$2" "$3" "$4" 1 |
         samtools sort -@2 -o "$d.bam" - 2> /dev/null
     samtools index "$d.bam"
     samtools faidx "$d.fa"

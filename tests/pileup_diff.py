@@ -5,9 +5,10 @@ generated ones with every corner of the format: standard output and the
 sites file must match byte for byte, and tarvo must read the numbers back
 as the same doubles as a 17-digit form of them.
 
-    pileup_diff.py TARVO_PILEUP TARVO GEN_READS
+    pileup_diff.py TARVO_PILEUP TARVO GEN_READS [LAUNCHER...]
 
-Exits 77 (skipped) where samtools or htslib-test is missing, except in CI.
+LAUNCHER, when given, starts both programs: an emulator for another
+processor's build. Exits 77 (skipped) where samtools or htslib-test is missing, except in CI.
 """
 import os
 import random
@@ -18,6 +19,7 @@ import tempfile
 from decimal import Decimal, getcontext
 
 PILEUP, TARVO, GEN = sys.argv[1:4]
+LAUNCHER = sys.argv[4:]
 
 
 def skip(why):
@@ -205,7 +207,7 @@ def compare(work, data):
             args = [PILEUP, "-r", w("panel.tsv"), "-n", str(n), "-s", w("sites.tsv")]
             if sample:
                 args += ["-c", str(sample)]
-            got = run(args, pileup.encode())
+            got = run(LAUNCHER + args, pileup.encode())
             want = text(obs, shortest).encode()
             got_sites = open(w("sites.tsv")).read()
             if got != want or got_sites != sites:
@@ -218,7 +220,7 @@ def compare(work, data):
                 sys.exit("%s: no observations; the test checks nothing" % name)
             # tarvo reads the shortest forms as the doubles a 17-digit
             # form of the same values gives.
-            tarvo = [TARVO, "-a", "-p", "2", "-n", str(n), "-l"]
+            tarvo = LAUNCHER + [TARVO, "-a", "-p", "2", "-n", str(n), "-l"]
             full = text(obs, lambda v: "%.17g" % v).encode()
             scores = run(tarvo, got)
             if scores != run(tarvo, full) or scores.count(b"\n") != len(obs):
