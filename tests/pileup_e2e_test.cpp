@@ -232,7 +232,7 @@ TEST(PileupNumber, AgainstFromChars)
 {
     std::mt19937_64 rng(15);
     const char pick[] = "0123456789.";
-    for (int i = 0; i < 2000000; i++) {
+    for (int i = 0; i < 1000000; i++) {
         std::string s;
         size_t len = 1 + rng() % 19;
         for (size_t k = 0; k < len; k++)
