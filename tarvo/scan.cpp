@@ -29,7 +29,7 @@ namespace {
 // put-back (see slow). A quarter of the smallest buffer, so a refill always
 // has room.
 const size_t LOOKBEHIND = 64;
-static_assert(4 * LOOKBEHIND <= 256, "scan_open takes buffers of 256 bytes");
+static_assert(4 * LOOKBEHIND <= 256, "scan_open takes buffers of 256 bytes or more");
 
 // What a layer made of an item: converted it, left it to the C library, or
 // needs more bytes to tell.
