@@ -36,21 +36,23 @@ def haplotype(rng, seq, snps, pop):
 
 def read(rng, hap, name, chrom):
     length = rng.randint(40, 90)
-    start = rng.randint(0, len(hap) - length - 10)
+    start = rng.randint(0, len(hap) - length - 30)
     cigar, seq = [], []
     ref = start
     clip = rng.randint(1, 6) if rng.random() < 0.1 else 0
     if clip:
         cigar.append(f"{clip}S")
         seq.append("".join(rng.choice(BASES) for _ in range(clip)))
-    left = length
+    left, match = length, 0
     while left > 0:
         run = min(left, rng.randint(10, 60))
-        cigar.append(f"{run}M")
         seq.append(hap[ref:ref + run])
         ref += run
         left -= run
+        match += run
         if left > 0 and rng.random() < 0.3:
+            cigar.append(f"{match}M")
+            match = 0
             if rng.random() < 0.5:
                 n = rng.randint(1, 3)
                 cigar.append(f"{n}I")
@@ -59,6 +61,7 @@ def read(rng, hap, name, chrom):
                 n = rng.randint(1, 3)
                 cigar.append(f"{n}D")
                 ref += n
+    cigar.append(f"{match}M")
     seq = list("".join(seq))
     quals = []
     for i in range(len(seq)):
