@@ -9,6 +9,7 @@
 #include "tarvo-pileup/pileup.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -130,7 +131,7 @@ int main(int argc, char **argv)
     // another would need the panel read again from its start.
     std::string chrom;
     std::unordered_set<std::string> done;
-    bool in_panel = false;
+    bool in_panel = false, met = false;
     uint64_t last = 0;
     const char *p;
     size_t len;
@@ -146,6 +147,7 @@ int main(int argc, char **argv)
                       "pileup has each chromosome's loci together\n",
                       name, line, chrom.c_str());
             in_panel = panel_chrom(&pn, chrom);
+            met = met || pn.index.count(chrom);
         } else if (l.pos <= last) {
             error("tarvo-pileup: %s, line %ld: position %llu of %s is not above the one "
                   "before, %llu\n",
@@ -174,5 +176,13 @@ int main(int argc, char **argv)
         put_site(&out, l.chrom, l.chrom_len, l.pos, used, l.reads - used);
     }
     out_close(&out);
+    // Chromosomes named one way in the reads and another in the panel
+    // (chr1 and 1) would otherwise give an empty result that looks like
+    // no coverage; the run still succeeds, since a pileup of other
+    // chromosomes alone is not wrong.
+    if (!chrom.empty() && !met)
+        fprintf(stderr, "tarvo-pileup: warning: no chromosome of the pileup (the last was %s) "
+                        "is in %s; are they named alike (chr1 or 1)?\n",
+                chrom.c_str(), panel_path);
     return 0;
 }

@@ -112,6 +112,9 @@ TEST(PileupRun, Table)
         {"other reference", "", {}, good + "chr1\t20\tA\t1\t.\tI\n",
          pre + "reference base A at chr1 20, but @P line 3 has ref C: the two were made on "
                "different references\n", obs, 2},
+        {"no chromosome in the panel", "", {}, "1\t10\tA\t1\t.\tI\n",
+         "tarvo-pileup: warning: no chromosome of the pileup (the last was 1) is in @P; are "
+         "they named alike (chr1 or 1)?\n", "", 0},
         {"two samples without -c", "", {}, two,
          "tarvo-pileup: standard input, line 1: 9 columns: more than one sample, or extra "
          "columns from --output-* options; choose the sample with -c\n", "", 2},
