@@ -1,5 +1,5 @@
 // The number reader against sscanf with %n, on any bytes, on the portable
-// path and on the block kernels. The first byte picks the conversions (int,
+// path and on the run kernels. The first byte picks the conversions (int,
 // double, a batch of doubles or of codes, seven at a time, repeating) and
 // the buffer size; the rest, up to its first NUL, is the text.
 
@@ -9,6 +9,7 @@
 #include <string>
 
 #include "tests/scan_compare.h"
+#include "tests/util.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
@@ -21,14 +22,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     std::string text((const char *)data + 1, size - 1);
     text = text.substr(0, text.find('\0'));
     for (bool avx2 : {false, true}) {
-#if defined(__x86_64__)
-        if (avx2 && !__builtin_cpu_supports("avx2"))
+        if (avx2 && !isa_supported(isa::avx2))
             continue;
-#else
-        if (avx2)
-            continue;
-#endif
-        scan_use_avx2 = avx2;
+        force_isa(avx2 ? isa::avx2 : isa::plain);
         scan_verdict v = scan_compare(text, kinds, cap);
         if (!v.error.empty()) {
             fprintf(stderr, "reader (%s) disagrees with sscanf: %s\n",
