@@ -120,9 +120,9 @@ inline void products(const double *table, int numalleles, const int *codes, cons
             }
         else
             for (int s = 0; s < n; s++) {
-                const m4 *idx = pk.idx[codes[s0 + s]];
+                int k = codes[s0 + s];
                 for (int r = 0; r < 4; r++) {
-                    O::pick(idx[r], p[s], q);
+                    O::pick(pk.idx[k][r], p[s], q);
                     acc[r] = acc[r] * q;
                 }
             }

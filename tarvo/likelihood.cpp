@@ -32,12 +32,12 @@ static void products_ruled(const double *table, int numalleles, const int *codes
 }
 
 // The likelihoods from the genotype products, lane i * 4 + j, as the rules
-// order them: for plain doubles, and under the NaN rule.
-template <typename T>
-static void states(const T *fg, int ploidy, const double *freq, T *L)
+// order them: for plain doubles, and under the NaN rule. The ploidy is a
+// constant here, so the weights take no branch and no loop count.
+template <int ploidy, typename T>
+static void states(const T *fg, const double *freq, T *L)
 {
-    const int ns = nstates(ploidy);
-    const int nj = ploidy == 2 ? 4 : 1;
+    const int ns = ploidy == 2 ? 3 : 2, nj = ploidy == 2 ? 4 : 1;
     for (int s = 0; s < ns; s++)
         L[s] = 0.0;
     for (int i = 0; i < 4; i++)
@@ -47,6 +47,15 @@ static void states(const T *fg, int ploidy, const double *freq, T *L)
             for (int s = 0; s < ns; s++)
                 L[s] = w[s] * x + L[s];
         }
+}
+
+template <typename T>
+static void states(const T *fg, int ploidy, const double *freq, T *L)
+{
+    if (ploidy == 2)
+        states<2>(fg, freq, L);
+    else
+        states<1>(fg, freq, L);
 }
 
 static void score_ruled(const double *table, int ploidy, int numalleles, const int *codes,

@@ -38,10 +38,12 @@ inline loglik_verdict loglik_compare(const double *table, int ploidy, int n, con
     double m[16], m2[16];
     long long x[16], x2[16];
     scaled_plain(table, n, codes, eps, m, x);
-    const bool avx2 = isa_supported(isa::avx2);
 #if defined(__x86_64__)
+    const bool avx2 = isa_supported(isa::avx2);
     if (avx2)
         scaled_avx2(table, n, codes, eps, m2, x2);
+#else
+    const bool avx2 = false; // the AVX2 build is an x86-64 one
 #endif
     for (int g = 0; g < 16 && !what[0]; g++) {
         bool normal;
