@@ -27,6 +27,8 @@ package python3-numpy), except in continuous integration (CI=true)."""
 import os
 import subprocess
 import sys
+import tempfile
+from decimal import Decimal, localcontext
 
 try:
     import numpy as np
@@ -35,15 +37,27 @@ except ImportError:
     sys.exit(1 if os.environ.get("CI") == "true" else 77)
 
 LOCI = 1000000
+SHARE = 50000
 DEPTH = 12
 ALPHA = 0.4
 PRIOR = np.array([(1 - ALPHA) ** 2, 2 * ALPHA * (1 - ALPHA), ALPHA ** 2])
 TOLERANCE = 0.02
 
 
-def draw(rng):
-    """Observation rows in tarvo's order, and the true states."""
-    n = LOCI
+def phred_eps():
+    """eps for Q = 0 to 40 as tarvo-pileup has it: min(1, (4/3) 10^(-Q/10))
+    worked out in 50 digits and rounded once to a double."""
+    with localcontext() as c:
+        c.prec = 50
+        return np.array([float(min(Decimal(1), Decimal(4) / 3 * Decimal(10) ** (Decimal(-q) / 10)))
+                         for q in range(41)])
+
+
+EPS = phred_eps()
+
+
+def draw(rng, n):
+    """n observation rows in tarvo's order, and their true states."""
     state = rng.choice(3, size=n, p=PRIOR)
     ref = rng.integers(4, size=n)
     alt = (ref + rng.integers(1, 4, size=n)) % 4
@@ -60,7 +74,7 @@ def draw(rng):
     depth = rng.integers(1, DEPTH + 1, size=n)
     used = np.arange(DEPTH)[None, :] < depth[:, None]
     q = rng.integers(0, 26, size=(n, DEPTH))
-    eps = np.minimum(1.0, (4.0 / 3.0) * 10.0 ** (-q / 10.0))
+    eps = EPS[q]
     base = copies[rows[:, None], rng.integers(2, size=(n, DEPTH))]
     wrong = rng.random((n, DEPTH)) < eps
     base = np.where(wrong, rng.integers(4, size=(n, DEPTH)), base)
@@ -71,13 +85,20 @@ def draw(rng):
 
 def main():
     tarvo = sys.argv[1]
-    rows, state = draw(np.random.default_rng(20261208))
-    fmt = ["%d"] * DEPTH + ["%.17g"] * (8 + DEPTH)
-    text = "\n".join(" ".join(f % v for f, v in zip(fmt, r)) for r in rows.tolist())
-    run = subprocess.run([tarvo, "-a", "-p", "2", "-n", str(DEPTH), "-l"],
-                         input=(text + "\n").encode(), stdout=subprocess.PIPE,
-                         check=True)
-    lnl = np.array(run.stdout.split(), dtype=float).reshape(-1, 3)
+    rng = np.random.default_rng(20261208)
+    fmt = " ".join(["%d"] * DEPTH + ["%.17g"] * (8 + DEPTH))
+    states = []
+    # Drawn and written a share at a time, to keep the memory small.
+    with tempfile.TemporaryFile() as obs:
+        for _ in range(LOCI // SHARE):
+            rows, state = draw(rng, SHARE)
+            np.savetxt(obs, rows, fmt=fmt)
+            states.append(state)
+        obs.seek(0)
+        run = subprocess.run([tarvo, "-a", "-p", "2", "-n", str(DEPTH), "-l"],
+                             stdin=obs, stdout=subprocess.PIPE, check=True)
+    state = np.concatenate(states)
+    lnl = np.fromstring(run.stdout, sep=" ").reshape(-1, 3)
     if len(lnl) != LOCI:
         sys.exit(f"{len(lnl)} lines of output for {LOCI} loci")
     w = lnl + np.log(PRIOR)

@@ -214,6 +214,7 @@ TEST(TarvoCli, ShippedExamples)
         {"ploidy1", {"-t", "3", "-p", "1", "-n", "4"}},
         {"ploidy2", {"-t", "4", "-p", "2", "-n", "6"}},
         {"manysites", {"-t", "3", "-p", "2", "-n", "2500", "-l"}},
+        {"loci", {"-a", "-p", "2", "-n", "8", "-l"}},
     };
     for (auto &c : rows) {
         std::string want = read_file(dir + "/" + c.name + ".expected");
