@@ -132,8 +132,11 @@ __attribute__((noinline)) int plain_double(const char *p, const char *e, double 
         if (*q == '-' || *q == '+')
             q++;
         const char *xs = q;
+        // The exponent saturates at 10^17 or more, which no count of
+        // fraction digits in a buffer brings back within 22 of zero: such
+        // a number, unless it is zero, goes to the C library whole.
         while (isdig(*q)) {
-            if (x < 100000)
+            if (x < 100000000000000000)
                 x = x * 10 + (*q - '0');
             q++;
         }
@@ -365,6 +368,19 @@ bool scan_double(scanner *s, double *v)
 int scan_doubles(scanner *s, double *v, int n)
 {
     return scan_n(s, v, n, fast_double, "%lf%n", scan_use_avx2);
+}
+
+bool scan_ended(scanner *s)
+{
+    do {
+        const char *b = s->buf, *p = b + s->pos;
+        while (isws(*p)) // the sentinel NUL stops it at the end
+            p++;
+        s->pos = p - b;
+        if (s->pos < s->end)
+            return false;
+    } while (refill(s));
+    return s->err == 0;
 }
 
 int scan_codes(scanner *s, int *v, int n)

@@ -71,6 +71,11 @@ int doubles_avx2(const char *p, const char *e, double *v, int n, const char **st
 // processor supports; the tests turn it off to try the portable path.
 extern bool scan_use_avx2;
 
+// Skips white space, as every conversion does first, and tells whether the
+// input ends there. A failed read is not an end: the next conversion fails
+// on it.
+bool scan_ended(scanner *s);
+
 // Stream offset of the next unread byte.
 inline size_t scan_offset(const scanner *s)
 {

@@ -1,6 +1,7 @@
 // tarvo: likelihood of each ancestry state for a stream of observations.
 
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -84,8 +85,11 @@ const char HELP[] =
     "tab-separated likelihoods on standard output.\n"
     "\n"
     "usage: tarvo -t numobs -p ploidy [-n numalleles] [-l] < inputfile\n"
+    "       tarvo -a [-t numobs] -p ploidy [-n numalleles] [-l] < inputfile\n"
     "\n"
-    "  -t numobs      observations to read, above 0 (required, no default)\n"
+    "  -t numobs      observations to read, above 0 (required unless -a, no default)\n"
+    "  -a             read observations until the input ends; with -t, at most\n"
+    "                 numobs of them (default: off)\n"
     "  -p ploidy      copies per individual, 1 or 2 (required, no default)\n"
     "  -n numalleles  sites per observation (default 50)\n"
     "  -l             print the natural log of each likelihood, as %.6f (default: off)\n"
@@ -146,18 +150,19 @@ char *log_line(char *p, const double *table, int ploidy, int numalleles, const d
 int main(int argc, char **argv)
 {
     int ploidy = -1, numobs = 0, numalleles = DEFAULT_SITES;
-    bool logs = false;
+    bool logs = false, all = false, counted = false;
     int c;
 
     if (const char *text = about(argc, argv, HELP, VERSION))
         say(text);
-    while ((c = getopt(argc, argv, "p:t:n:l")) != -1) {
+    while ((c = getopt(argc, argv, "p:t:n:la")) != -1) {
         switch (c) {
         case 'p':
             ploidy = (int)strtol(optarg, nullptr, 10);
             break;
         case 't':
             numobs = (int)strtol(optarg, nullptr, 10);
+            counted = true;
             break;
         case 'n':
             numalleles = (int)strtol(optarg, nullptr, 10);
@@ -165,12 +170,18 @@ int main(int argc, char **argv)
         case 'l':
             logs = true;
             break;
+        case 'a':
+            all = true;
+            break;
         default:
             usage();
         }
     }
-    if (numobs <= 0 || (ploidy != 1 && ploidy != 2))
+    if ((numobs <= 0 && (counted || !all)) || (ploidy != 1 && ploidy != 2))
         usage();
+    // -a without -t has no count, so the observations are counted in a
+    // long: such a stream may hold more of them than an int counts.
+    const long last = counted ? numobs : LONG_MAX;
 
     double table[TABLE_SIZE];
     build_table(ploidy, table);
@@ -189,8 +200,10 @@ int main(int argc, char **argv)
 
     double freq[8], L[3];
     char text[3 * (FMT_F_MAX + 1)];
-    for (int r = 0; r < numobs; r++) {
-        const int line = r + 1;
+    // With -a, white space after the last observation is part of the end;
+    // once numobs are read, nothing past them is.
+    for (long r = 0; r < last && !(all && scan_ended(&in)); r++) {
+        const long line = r + 1;
         for (int g = 0; g < numalleles;) {
             if (g == cap)
                 grow(numalleles);
@@ -202,19 +215,19 @@ int main(int argc, char **argv)
                 continue;
             }
             if (!scan_int(&in, &codes[g]))
-                error("(tarvoprob) Error reading allele %d on line %d\n", g, line);
+                error("(tarvoprob) Error reading allele %d on line %ld\n", g, line);
             int k = codes[g];
             if ((k < 0 || k > 3) && k != MISSING)
-                error("(tarvoprob) Invalid allele code %d for allele %d on line %d\n",
+                error("(tarvoprob) Invalid allele code %d for allele %d on line %ld\n",
                       k, g, line);
             g++;
         }
         int got = scan_doubles(&in, freq, 8);
         if (got < 8)
             error("(tarvoprob) Error reading probability of allele %d in population %d on "
-                  "line %d\n", got % 4, got / 4, line);
+                  "line %ld\n", got % 4, got / 4, line);
         if (numalleles > 0 && (got = scan_doubles(&in, eps, numalleles)) < numalleles)
-            error("(tarvoprob) Error reading eps of allele %d on line %d\n", got, line);
+            error("(tarvoprob) Error reading eps of allele %d on line %ld\n", got, line);
 
         if (logs) {
             emit(text, log_line(text, table, ploidy, numalleles, freq) - text);

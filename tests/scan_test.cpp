@@ -279,6 +279,38 @@ TEST_P(Scan, ItemsLongerThanTheBuffer)
     };
     for (auto &c : cases)
         EXPECT_EQ(c.converted, compare(c.text, c.kinds, 1024)) << c.text.substr(0, 40);
+
+    // A long fraction and a long exponent must add up exactly, and a huge
+    // exponent saturates whatever the fraction: in the program's buffer,
+    // with the token inside one read, across the end of the first read, or
+    // several reads long, followed by white space or by the end of input.
+    auto z = [](size_t n) { return std::string(n, '0'); };
+    const std::string longs[] = {
+        "0." + z(99999) + "1e1000000",
+        "-0." + z(99999) + "1e1000000",
+        "0." + z(99977) + "1e1000000",
+        "0." + z(99999) + "1e0001000000",
+        "0." + z(150000) + "5e1500010",
+        "-0." + z(150000) + "5e+1500010",
+        "0." + z(150000) + "1234e150010",
+        "0." + z(150000) + "1234e150020",
+        "0." + z(150000) + "1e-1000000",
+        "1." + z(150000) + "1e-1000000",
+        "0." + z(200000) + "1e100000000000000000000000000",
+        "-0." + z(200000) + "1e-100000000000000000000000000",
+        z(200000) + "7e0000000000000000000000000000005",
+        "0." + z(600000) + "7e600005",
+        "0." + z(1000000) + "25e1000003",
+        "-0." + z(1000000) + "25e10000000",
+    };
+    const size_t cap = 1 << 18;
+    for (const std::string &t : longs)
+        for (auto after : {std::make_pair("", 1), {" ", 1}, {"\n0 0.5", 3}, {"\t-1e1000000 ", 2}})
+            for (size_t lead : {(size_t)0, cap - 1000}) {
+                std::string text = std::string(lead, ' ') + t + after.first;
+                EXPECT_EQ(after.second, compare(text, "ffff", cap))
+                    << t.substr(0, 20) << "..." << t.substr(t.size() - 20) << " at " << lead;
+            }
 }
 
 // A fast path that quietly stopped taking the everyday numbers would pass

@@ -209,18 +209,24 @@ TEST(TarvoDiff, InputLeftAsAPlainBuildLeavesIt)
         {"two runs share the input", "-t 1000 -p 2", many, 2, ""},
     };
     // Slow-path tokens, on their own and across the end of the first
-    // read: the last eps, followed by more input.
-    const char *const last[] = {"0.01", "0x1p-7", "1e x", "0x1.8p+x", "nan(1 x",
-                                "0.1000000000000000000000000001", "nanx", "-x", "x"};
+    // read: the last eps, followed by more input. Long fractions with long
+    // exponents fill much of a read, or several.
+    const std::string last[] = {"0.01", "0x1p-7", "1e x", "0x1.8p+x", "nan(1 x",
+                                "0.1000000000000000000000000001", "nanx", "-x", "x",
+                                "0." + std::string(99999, '0') + "1e1000000",
+                                "-0." + std::string(150000, '0') + "5e0001500010",
+                                "0." + std::string(600000, '0') + "7e600005"};
     const size_t edge = size_t(1) << 18;
-    for (std::string t : last) {
-        rows.push_back({t, one, obs + t + " rest\n", 1, ""});
+    for (const std::string &t : last) {
+        rows.push_back({t.substr(0, 20), one, obs + t + " rest\n", 1, ""});
+        if (t.size() + obs.size() >= edge)
+            continue;
         // Leading white space puts the token at byte `from`, so that the
         // first read ends a byte after it, right after it, inside it, after
         // its first byte, right before it.
         size_t n = t.size();
         for (size_t from : std::set<size_t>{edge - n - 1, edge - n, edge - n / 2, edge - 1, edge})
-            rows.push_back({t + " at " + std::to_string(from), one,
+            rows.push_back({t.substr(0, 20) + " at " + std::to_string(from), one,
                             std::string(from - obs.size(), ' ') + obs + t + " rest\n", 1, ""});
     }
     for (auto &row : rows) {

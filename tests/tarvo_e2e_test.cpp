@@ -50,6 +50,9 @@ TEST(TarvoCli, Options)
         {"-p 3", {"-t", "1", "-p", "3"}, EX, "", USAGE, 2},
         {"-p -1", {"-t", "1", "-p", "-1"}, EX, "", USAGE, 2},
         {"no -p", {"-t", "1", "-n", "3"}, EX, "", USAGE, 2},
+        {"-a, no -p", {"-a", "-n", "3"}, EX, "", USAGE, 2},
+        {"-a -t 0", {"-a", "-t", "0", "-p", "2", "-n", "3"}, EX, "", USAGE, 2},
+        {"-a, -t without digits", {"-a", "-tx", "-p", "2", "-n", "3"}, EX, "", USAGE, 2},
         {"-t without argument", {"-p", "2", "-t"}, EX, "",
          BIN + ": option requires an argument -- 't'\n" + USAGE, 2},
         {"unknown option", {"-x", "-t", "1", "-p", "2"}, EX, "",
@@ -89,7 +92,7 @@ TEST(TarvoCli, Help)
     EXPECT_EQ("", r.err);
     EXPECT_EQ(0u, r.out.find("tarvo: "));
     for (const char *part : {"\nusage: tarvo -t numobs -p ploidy [-n numalleles] [-l] < inputfile\n",
-                             "\n  -t ", "\n  -p ", "\n  -n ", "\n  -l ", "\n  --help ",
+                             "\n  -t ", "\n  -a ", "\n  -p ", "\n  -n ", "\n  -l ", "\n  --help ",
                              "\n  --version ", "\nExit status: "})
         EXPECT_NE(std::string::npos, r.out.find(part)) << part;
     const std::string man = "Manual: man tarvo\n";
@@ -227,6 +230,90 @@ TEST(TarvoCli, ShippedExamples)
         zeros += "0.000000e+00\t0.000000e+00\t0.000000e+00\n";
     check({"manysites without -l", {"-t", "3", "-p", "2", "-n", "2500"},
            read_file(dir + "/manysites.txt"), zeros, "", 0});
+}
+
+// One run of the program on a seekable input, then cat: standard output
+// holds its lines and then what it left of the input; the status is the
+// program's.
+result then_rest(const std::string &args, const std::string &in)
+{
+    return run_host("/bin/sh", {"-c", command(BIN) + " " + args + "; s=$?; cat; exit $s"}, in);
+}
+
+// -a reads what -t K reads, K being the observations the input begins: the
+// same lines, message, status and input left for the next program, whether
+// the input ends after an observation, after white space or inside one.
+// -a -t K stops after K observations as -t K does.
+TEST(TarvoCli, ToTheEndOfTheInput)
+{
+    std::mt19937_64 r(15);
+    struct {
+        const char *name, *opts;
+        int n, obs;
+        std::string tail; // after the last observation
+    } rows[] = {
+        {"ploidy 2", "-p 2 -n 3", 3, 4, "\n"},
+        {"ploidy 1, no newline at the end", "-p1 -n3", 3, 4, ""},
+        {"-l, white space at the end", "-l -p 2 -n 3", 3, 3, " \n\t\n \r\f\v"},
+        {"-l, ploidy 1", "-p 1 -n 2 -l", 2, 3, "\n"},
+        {"-n 0", "-p 1 -n 0", 0, 5, " "},
+        {"default sites", "-p 2", 50, 3, "\n"},
+        {"not a number after the last", "-p 2 -n 3", 3, 2, "\n x 1"},
+    };
+    for (auto &row : rows) {
+        std::string in;
+        std::vector<size_t> starts; // where each observation, begun or whole, starts
+        for (int o = 0; o < row.obs; o++) {
+            starts.push_back(in.size());
+            std::vector<std::string> tok;
+            for (int g = 0; g < row.n; g++)
+                tok.push_back(std::to_string(r() % 5 == 4 ? 5 : r() % 4));
+            for (int f = 0; f < 8; f++)
+                tok.push_back("0." + std::to_string(1 + r() % 999));
+            for (int g = 0; g < row.n; g++)
+                tok.push_back("0.0" + std::to_string(1 + r() % 99));
+            for (size_t i = 0; i < tok.size(); i++)
+                in += tok[i] + (i + 1 == tok.size() ? "" : r() % 8 ? " " : "\n\t");
+            if (o + 1 < row.obs)
+                in += "\n";
+        }
+        size_t junk = row.tail.find_first_not_of(" \t\n\v\f\r");
+        if (junk != std::string::npos)
+            starts.push_back(in.size() + junk);
+        in += row.tail;
+        // Whole, empty, ending with the white space before the last begun
+        // observation, and cut anywhere.
+        std::vector<size_t> cuts = {in.size(), 0, starts.back()};
+        for (int k = 0; k < 8; k++)
+            cuts.push_back(r() % in.size());
+        for (size_t cut : cuts) {
+            std::string part = in.substr(0, cut);
+            long k = std::count_if(starts.begin(), starts.end(), [&](size_t s) { return s < cut; });
+            result got = then_rest(std::string("-a ") + row.opts, part);
+            // No observation begun: an empty run, not -t 0's usage message.
+            std::string rest = part.substr(part.find_last_not_of(" \t\n\v\f\r") + 1);
+            result want = k ? then_rest("-t " + std::to_string(k) + " " + row.opts, part)
+                            : result{rest, "", 0};
+            std::string what = std::string(row.name) + ", cut at " + std::to_string(cut);
+            // A normal end takes the white space at the end with it.
+            if (want.status == 0 && want.out.size() >= rest.size() &&
+                want.out.compare(want.out.size() - rest.size(), rest.size(), rest) == 0)
+                want.out.resize(want.out.size() - rest.size());
+            EXPECT_EQ(want.out, got.out) << what;
+            EXPECT_EQ(want.err, got.err) << what;
+            EXPECT_EQ(want.status, got.status) << what;
+        }
+        // With -t, at most that many: fewer than the input holds, leaving
+        // the rest unread, or more, ending with the input.
+        for (int k : {1, row.obs - 1, row.obs + 2}) {
+            std::string t = "-t " + std::to_string(k) + " " + row.opts;
+            result got = then_rest("-a " + t, in),
+                   want = then_rest(k < row.obs ? t : std::string("-a ") + row.opts, in);
+            EXPECT_EQ(want.out, got.out) << row.name << ", -a -t " << k;
+            EXPECT_EQ(want.err, got.err) << row.name << ", -a -t " << k;
+            EXPECT_EQ(want.status, got.status) << row.name << ", -a -t " << k;
+        }
+    }
 }
 
 // White space of any kind and amount between the numbers changes nothing.

@@ -17,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     std::string kinds;
     for (int i = 0; i < 64; i++)
         kinds += "dfbc"[(data[0] >> (i % 7)) & 3];
-    size_t cap = data[0] & 0x80 ? 256 : 1 << 16;
+    size_t cap = data[0] & 0x80 ? 256 : 1 << 18; // the smallest, or the program's
     std::string text((const char *)data + 1, size - 1);
     text = text.substr(0, text.find('\0'));
     for (bool avx2 : {false, true}) {
