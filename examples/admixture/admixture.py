@@ -97,15 +97,18 @@ def ancestry_at(tracts, x):
 
 
 def frequencies(work):
-    """The README's recipe for the panel: per-population allele counts,
-    one of each allele added (a population's frequency is never 0 or 1),
-    and the BED of its positions."""
-    sh("bcftools +fill-tags panel.vcf.gz -- -S samples.txt -t AC,AN "
-       "| bcftools query -i 'TYPE=\"snp\" && N_ALT=1' "
+    """The README's recipe for the panel: per-population allele counts of
+    the biallelic SNPs called in both populations, one copy of each allele
+    added (a population's frequency is never 0 or 1), and the BED of the
+    loci."""
+    sh("bcftools view -m2 -M2 -v snps panel.vcf.gz -Ou "
+       "| bcftools +fill-tags -Ou -- -S pops.txt -t AC,AN "
+       "| bcftools view -i 'INFO/AN_pop0>0 && INFO/AN_pop1>0' -Ou "
+       "| bcftools query "
        "-f '%CHROM\\t%POS\\t%REF\\t%ALT\\t%AC_pop0\\t%AN_pop0\\t%AC_pop1\\t%AN_pop1\\n' "
        "| awk -v OFS='\\t' '{ print $1, $2, $3, $4, ($5 + 1) / ($6 + 2), ($7 + 1) / ($8 + 2) }' "
        "> panel.tsv", work)
-    sh("awk -v OFS='\\t' '{ print $1, $2 - 1, $2 }' panel.tsv > panel.bed", work)
+    sh("awk -v OFS='\\t' '!/^#/ { print $1, $2 - 1, $2 }' panel.tsv > panel.bed", work)
 
 
 def score(work, bindir, panel, tag=""):
@@ -227,7 +230,7 @@ def main():
     pos, af = populations(rng)
     alt = np.array([rng.choice([b for b in "ACGT" if b != ref[p]]) for p in pos])
     write_fasta(os.path.join(work, "ref.fa"), CHROM, "".join(ref))
-    write_panel(os.path.join(work, "panel.vcf"), os.path.join(work, "samples.txt"),
+    write_panel(os.path.join(work, "panel.vcf"), os.path.join(work, "pops.txt"),
                 rng, ref, pos, alt, af)
     sh("bcftools view -Oz -o panel.vcf.gz panel.vcf && bcftools index -f panel.vcf.gz", work)
     frequencies(work)
@@ -248,7 +251,7 @@ def main():
     # Reads from both copies, aligned to the reference.
     for c in (0, 1):
         sh(f"art_illumina -q -na -ss HS25 -p -l 150 -f {COVERAGE} -m 400 -s 50 "
-           f"-rs {a.seed + c} -d hap{c} -i hap{c}.fa -o hap{c}_ > art{c}.log", work)
+           f"-rs {a.seed + c} -d hap{c} -i hap{c}.fa -o hap{c}_ > art{c}.log 2>&1", work)
     sh("cat hap0_1.fq hap1_1.fq > reads_1.fq && cat hap0_2.fq hap1_2.fq > reads_2.fq", work)
     sh("samtools faidx ref.fa && bwa index ref.fa 2> bwa-index.log", work)
     sh("bwa mem -t 2 -K 10000000 -R '@RG\\tID:sample\\tSM:sample' ref.fa reads_1.fq reads_2.fq "
@@ -275,7 +278,9 @@ def main():
     # The same reads against two other panels, to tell the panel's share
     # of the errors from the reads': the bare frequencies of the panel's
     # 40 copies, and the populations' true frequencies.
-    sh("bcftools +fill-tags panel.vcf.gz -- -S samples.txt -t AF "
+    sh("bcftools view -m2 -M2 -v snps panel.vcf.gz -Ou "
+       "| bcftools +fill-tags -Ou -- -S pops.txt -t AF,AN "
+       "| bcftools view -i 'INFO/AN_pop0>0 && INFO/AN_pop1>0' -Ou "
        "| bcftools query -f '%CHROM\\t%POS\\t%REF\\t%ALT\\t%AF_pop0\\t%AF_pop1\\n' "
        "> panel-af.tsv", work)
     with open(os.path.join(work, "panel-true.tsv"), "w") as f:
