@@ -8,6 +8,7 @@
 #
 # Usage: bench/ostrel.sh [BUILD_DIR]    (default: build beside bench/; the
 #        script builds the targets ostrel and gen_bases there)
+# The first line of the output names the processor (bench/processor.sh).
 # Environment: RUNS (default 7), TMPDIR for the 512 MiB of data.
 set -eu
 
@@ -48,7 +49,7 @@ race() {
     echo "$bo $bw"
 }
 
-echo "machine: $(uname -m), $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
+"$here/processor.sh"
 printf '%-10s %10s %12s %11s %8s %9s\n' load bytes "ostrel MB/s" "wc -l MB/s" "ostrel/wc" "peak RSS"
 for line in 60000 100; do
     f=$dir/lines$line

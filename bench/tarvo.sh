@@ -9,7 +9,8 @@
 # RUNS (default 5) runs of tarvo and LITERAL_RUNS (default 3) of the plain
 # build; each figure is the best run. The ratio is given on elapsed time and
 # on processor time (user + system), which a busy machine disturbs less.
-# Needs /usr/bin/time (Debian package "time").
+# Needs /usr/bin/time (Debian package "time"). The first line of the output
+# names the processor (bench/processor.sh).
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -53,6 +54,7 @@ line() {
     }'
 }
 
+"$here/processor.sh"
 printf 'input %.1f MB, %d observations\n' "$(awk -v b="$bytes" 'BEGIN { print b / 1e6 }')" "$numobs"
 for p in 2 1; do
     "$build/tarvo" -t "$numobs" -p "$p" < "$input" > "$data/fast.out"

@@ -21,9 +21,14 @@ install(TARGETS tarvo ostrel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(PROGRAMS ${PROJECT_BINARY_DIR}/tarvo-parallel ${PROJECT_BINARY_DIR}/ostrel-parallel
   DESTINATION ${CMAKE_INSTALL_BINDIR})
 # The pages name the release in their footer, taken from the project's
-# version like everything else that shows it.
+# version like everything else that shows it. The comment at the top of
+# each source, which marks it as a template, stays behind.
 foreach(page tarvo ostrel tarvo-parallel ostrel-parallel)
-  configure_file(${PROJECT_SOURCE_DIR}/docs/${page}.1 ${PROJECT_BINARY_DIR}/man/${page}.1 @ONLY)
+  set(source ${PROJECT_SOURCE_DIR}/docs/${page}.1)
+  file(READ ${source} text)
+  string(REGEX REPLACE "^(\\.\\\\\"[^\n]*\n)+" "" text "${text}")
+  file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/man/${page}.1 CONTENT "${text}" @ONLY)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${source})
   install(FILES ${PROJECT_BINARY_DIR}/man/${page}.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endforeach()
 
@@ -49,8 +54,12 @@ set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS parallel)
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS pv)
+# CPack finds the programs among the packaged files with `file`, which
+# build-essential does not bring, and hands them to dpkg-shlibdeps (from
+# dpkg-dev); without either the dependencies are the ones listed here.
 find_program(DPKG_SHLIBDEPS dpkg-shlibdeps)
-if(DPKG_SHLIBDEPS)
+find_program(FILE_COMMAND file)
+if(DPKG_SHLIBDEPS AND FILE_COMMAND)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 else()
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libstdc++6 (>= 12), libgcc-s1 (>= 3.0)")

@@ -1,7 +1,7 @@
 #ifndef OSTREL_KERNEL_H
 #define OSTREL_KERNEL_H
 
-// The vector scanner, written once over a register type and compiled once
+// The vector kernel, written once over a register type and compiled once
 // per instruction set: each kernel file supplies the few operations that
 // differ and includes this. Everything here has internal linkage, so the
 // AVX2 build of it never stands in for the SSE2 one at link time.
@@ -103,7 +103,7 @@ size_t run(const unsigned char *p, size_t n, size_t i, uint32_t t[4])
 // After two blocks in a row without a newline, a long line is under way,
 // and its bases go to run until the next block that holds something else.
 template <typename V>
-size_t scan_vec(const unsigned char *p, size_t n, mark *m, size_t *lines, uint32_t c[4])
+size_t count_vec(const unsigned char *p, size_t n, mark *m, size_t *lines, uint32_t c[4])
 {
     uint32_t ta = 0, tc = 0, tg = 0, tt = 0;
     size_t k = 0, i = 0;
@@ -124,7 +124,7 @@ size_t scan_vec(const unsigned char *p, size_t n, mark *m, size_t *lines, uint32
             if (i == n)
                 break;
             // NUL is neither base nor newline, so the padding stops the
-            // scan at n.
+            // count at n.
             memset(tail, 0, sizeof tail);
             memcpy(tail, p + i, n - i);
             b = classify<V>(tail);

@@ -1,6 +1,6 @@
-// The scanner for processors with AVX2: 32 bytes a step. This file alone is
+// The kernel for processors with AVX2: 32 bytes a step. This file alone is
 // built with -mavx2 -mpopcnt, and it runs only where choose_kernel finds
-// both; the code it shares with the SSE2 scanner has internal linkage.
+// both; the code it shares with the SSE2 kernel has internal linkage.
 #include "ostrel/ostrel.h"
 
 #include <immintrin.h>
@@ -38,7 +38,7 @@ struct avx2_ops {
 
 } // namespace
 
-size_t scan_avx2(const unsigned char *p, size_t n, mark *m, size_t *lines, uint32_t c[4])
+size_t count_avx2(const unsigned char *p, size_t n, mark *m, size_t *lines, uint32_t c[4])
 {
-    return scan_vec<avx2_ops>(p, n, m, lines, c);
+    return count_vec<avx2_ops>(p, n, m, lines, c);
 }

@@ -1,5 +1,6 @@
-// The scanner for aarch64: 16 bytes a step. AdvSIMD is part of every
-// aarch64 processor, so this file needs no flag and encode asks nothing.
+// The kernel for aarch64: 16 bytes a step. AdvSIMD is part of every
+// aarch64 processor, so this file needs no flag and choose_kernel asks
+// nothing.
 #include "ostrel/ostrel.h"
 
 #include <arm_neon.h>
@@ -38,7 +39,7 @@ struct neon_ops {
 
 } // namespace
 
-size_t scan_neon(const unsigned char *p, size_t n, mark *m, size_t *lines, uint32_t c[4])
+size_t count_neon(const unsigned char *p, size_t n, mark *m, size_t *lines, uint32_t c[4])
 {
-    return scan_vec<neon_ops>(p, n, m, lines, c);
+    return count_vec<neon_ops>(p, n, m, lines, c);
 }

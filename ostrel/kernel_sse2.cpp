@@ -1,4 +1,4 @@
-// The scanner for every x86-64 processor: 16 bytes a step.
+// The kernel for every x86-64 processor: 16 bytes a step.
 #include "ostrel/ostrel.h"
 
 #include <emmintrin.h>
@@ -34,7 +34,7 @@ struct sse2_ops {
 
 } // namespace
 
-size_t scan_sse2(const unsigned char *p, size_t n, mark *m, size_t *lines, uint32_t c[4])
+size_t count_sse2(const unsigned char *p, size_t n, mark *m, size_t *lines, uint32_t c[4])
 {
-    return scan_vec<sse2_ops>(p, n, m, lines, c);
+    return count_vec<sse2_ops>(p, n, m, lines, c);
 }

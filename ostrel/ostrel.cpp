@@ -13,85 +13,81 @@
 
 namespace {
 
-// One byte in front for a byte held back from the previous read.
-unsigned char in[1 + read_size];
+// Standard input: the bytes of the last read and where the input stands,
+// so that a seekable standard input can be left at exit just past the
+// newline of the last line read, as a plain getline build leaves it (see
+// give_back).
+struct input {
+    // One byte in front for a byte held back from the previous read.
+    unsigned char buf[1 + read_size];
+    size_t len;      // bytes in buf, which end at total
+    uint64_t total;  // bytes read from standard input since start
+    off_t start;     // offset of standard input at start; -1 when not a file
+    size_t line_at;  // index in buf where the line being read or written
+                     // begins: just past the last newline whose tally is
+                     // out, or 0 when the line began in an earlier buffer
+    bool done;       // end of input or a read error: nothing more is read
+};
 
-// Where the input stands, so that a seekable standard input can be left
-// at exit just past the newline of the last line read, as a plain getline
-// build leaves it (see give_back).
-off_t in_start;    // offset of standard input at start; -1 when not a file
-uint64_t in_read;  // bytes read from it since
-size_t in_len;     // bytes in in[], which end at in_read
-size_t line_at;    // index in in[] where the line being read or written
-                   // begins: just past the last newline whose tally is
-                   // out, or 0 when the line began in an earlier block
-bool in_done;      // end of input or a read error: nothing more is read
-
-// Tallies wait here and go out in blocks of this size, or one by one to a
-// terminal.
+// Tallies wait here and go out out_size bytes at a time, or one by one to
+// a terminal.
 constexpr size_t out_size = 64 * 1024;
 // Five 20-digit counts and their separators.
 constexpr size_t max_tally = 5 * 21;
-char out[out_size];
-size_t out_len;
 
-mark marks[max_marks];
+struct output {
+    char buf[out_size];
+    size_t len;
+    bool tty; // standard output is a terminal
+};
 
 // Writes the waiting tallies to standard output and empties the buffer;
 // false, with errno set, when a write fails.
-bool write_out()
+bool write_out(output &out)
 {
     size_t done = 0;
-    while (done < out_len) {
-        ssize_t w = write(1, out + done, out_len - done);
+    while (done < out.len) {
+        ssize_t w = write(1, out.buf + done, out.len - done);
         if (w < 0 && errno == EINTR)
             continue;
         if (w <= 0) {
             if (w == 0) // no progress and no reason: not worth looping on
                 errno = EIO;
-            out_len = 0;
+            out.len = 0;
             return false;
         }
         done += static_cast<size_t>(w);
     }
-    out_len = 0;
+    out.len = 0;
     return true;
 }
 
-void flush_out()
+void flush_out(output &out)
 {
-    if (!write_out())
+    if (!write_out(out))
         error("Error writing output: %s\n", strerror(errno));
 }
 
-// Runs at exit, which error reaches with tallies of earlier lines still
-// waiting; they belong on standard output all the same. A failure here has
-// no one left to report to.
-void flush_at_exit()
+// Stream offset just past the newline that ends the line at
+// buf[line_at], reading on without storing when that line runs past the
+// bytes read; the end of what can be read when no newline comes.
+uint64_t past_line(input &in)
 {
-    write_out();
-}
-
-// Stream offset just past the newline that ends the line at in[line_at],
-// reading on without storing when that line runs past the bytes read; the
-// end of what can be read when no newline comes.
-uint64_t past_line()
-{
-    const unsigned char *p = in + line_at, *e = in + in_len;
-    uint64_t at = in_read - in_len; // offset of in[0]
+    const unsigned char *p = in.buf + in.line_at, *e = in.buf + in.len;
+    uint64_t at = in.total - in.len; // offset of buf[0]
     for (;;) {
         const void *nl = memchr(p, '\n', static_cast<size_t>(e - p));
         if (nl)
-            return at + static_cast<uint64_t>(static_cast<const unsigned char *>(nl) - in) + 1;
-        ssize_t r = read(0, in, read_size);
+            return at + static_cast<uint64_t>(static_cast<const unsigned char *>(nl) - in.buf) + 1;
+        ssize_t r = read(0, in.buf, read_size);
         if (r < 0 && errno == EINTR)
             continue;
         if (r <= 0)
-            return in_read;
-        at = in_read;
-        in_read += static_cast<uint64_t>(r);
-        p = in;
-        e = in + r;
+            return in.total;
+        at = in.total;
+        in.total += static_cast<uint64_t>(r);
+        p = in.buf;
+        e = in.buf + r;
     }
 }
 
@@ -104,16 +100,38 @@ bool seekable_file(int fd)
     return fstat(fd, &st) == 0 && (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode));
 }
 
-// Runs at every exit. A line is read whole before it is checked and its
-// tally written, so an invalid base or a write error leaves the input past
-// the newline that ends the line concerned. At the end of input, or after a
-// read error, every byte read has been consumed, so the input stays past
-// them: a plain build's getline has taken them into its line. A pipe or
-// terminal cannot be moved back and keeps what was read ahead.
-void give_back()
+// A line is read whole before it is checked and its tally written, so an
+// invalid base or a write error leaves the input past the newline that
+// ends the line concerned. At the end of input, or after a read error,
+// every byte read has been consumed, so the input stays past them: a plain
+// build's getline has taken them into its line. A pipe or terminal cannot
+// be moved back and keeps what was read ahead.
+void give_back(input &in)
 {
-    if (in_start >= 0)
-        lseek(0, in_start + static_cast<off_t>(in_done ? in_read : past_line()), SEEK_SET);
+    if (in.start >= 0)
+        lseek(0, in.start + static_cast<off_t>(in.done ? in.total : past_line(in)), SEEK_SET);
+}
+
+// What a run keeps, in one place for the exit handler to reach.
+struct streams {
+    input in;
+    output out;
+};
+
+// The run under way, for the exit handler: error ends a run from wherever
+// it fails, with tallies of earlier lines still waiting and the input read
+// ahead.
+streams *live;
+
+// Runs at every exit once main has set live. The waiting tallies belong on
+// standard output all the same; a failure to write them has no one left to
+// report to.
+void settle()
+{
+    if (!live)
+        return;
+    give_back(live->in);
+    write_out(live->out);
 }
 
 // "00" to "99", so that a count takes one division per two digits.
@@ -149,16 +167,16 @@ char *put_count(char *q, uint64_t v)
     return q + (sizeof digits - k);
 }
 
-void put_tally(const uint64_t c[5])
+void put_tally(output &out, const uint64_t c[5])
 {
-    if (out_size - out_len < max_tally)
-        flush_out();
-    char *q = out + out_len;
+    if (out_size - out.len < max_tally)
+        flush_out(out);
+    char *q = out.buf + out.len;
     for (int b = 0; b < 5; b++) {
         q = put_count(q, c[b]);
         *q++ = b < 4 ? '\t' : '\n';
     }
-    out_len = static_cast<size_t>(q - out);
+    out.len = static_cast<size_t>(q - out.buf);
 }
 
 // Counts below this, which are all the counts of a line shorter than it,
@@ -189,28 +207,28 @@ constexpr count_table counts = make_counts();
 
 // Writes the tally of a line of fewer than short_line bases: a fixed store
 // per count, with no branch on its number of digits.
-void put_short(const uint32_t c[5])
+void put_short(output &out, const uint32_t c[5])
 {
-    if (out_size - out_len < max_tally)
-        flush_out();
-    char *q = out + out_len;
+    if (out_size - out.len < max_tally)
+        flush_out(out);
+    char *q = out.buf + out.len;
     for (int b = 0; b < 5; b++) {
         memcpy(q, counts.text[c[b]], 4);
         q += counts.digits[c[b]] + 1;
     }
     q[-1] = '\n';
-    out_len = static_cast<size_t>(q - out);
+    out.len = static_cast<size_t>(q - out.buf);
 }
 
 // Writes the tallies of the lines that end at m[0..lines), marks of one
-// scan that began at in[at], the first line adding the bases that earlier
-// scans counted in part; part is then empty.
-void put_lines(const mark *m, size_t lines, uint64_t part[5], bool tty, size_t at)
+// count that began at in.buf[at], the first line adding the bases that
+// earlier counts found in part; part is then empty.
+void put_lines(output &out, input &in, const mark *m, size_t lines, uint64_t part[5], size_t at)
 {
     uint32_t prev[4] = {0, 0, 0, 0}, from = 0;
     for (size_t k = 0; k < lines; k++) {
         // A write that fails leaves the input past this line.
-        line_at = at + from;
+        in.line_at = at + from;
         uint32_t c[5], len = m[k].at - from;
         c[4] = len;
         for (int b = 0; b < 4; b++) {
@@ -220,39 +238,91 @@ void put_lines(const mark *m, size_t lines, uint64_t part[5], bool tty, size_t a
         if (k == 0 && part[0] + part[1] + part[2] + part[3] + part[4] != 0) {
             for (int b = 0; b < 5; b++)
                 part[b] += c[b];
-            put_tally(part);
+            put_tally(out, part);
             memset(part, 0, 5 * sizeof part[0]);
         } else if (len < short_line) {
-            put_short(c);
+            put_short(out, c);
         } else {
             uint64_t w[5] = {c[0], c[1], c[2], c[3], c[4]};
-            put_tally(w);
+            put_tally(out, w);
         }
-        if (tty)
-            flush_out();
+        if (out.tty)
+            flush_out(out);
         memcpy(prev, m[k].c, sizeof prev);
         from = m[k].at + 1;
     }
 }
 
-// Reads up to n bytes of standard input into p; 0 means end of input.
-size_t fill(unsigned char *p, size_t n)
+// Reads up to read_size bytes of standard input into in.buf[at..]; 0 means
+// end of input.
+size_t fill(input &in, size_t at)
 {
     for (;;) {
-        ssize_t r = read(0, p, n);
+        ssize_t r = read(0, in.buf + at, read_size);
         if (r > 0) {
-            in_read += static_cast<uint64_t>(r);
+            in.total += static_cast<uint64_t>(r);
             return static_cast<size_t>(r);
         }
         if (r == 0) {
-            in_done = true;
+            in.done = true;
             return 0;
         }
         if (errno != EINTR) {
-            in_done = true;
+            in.done = true;
             error("Error reading input: %s\n", strerror(errno));
         }
     }
+}
+
+// Reads standard input a buffer at a time and writes the tally of each
+// line, stopping the run at the first byte that is not a base.
+void tally_input(input &in, output &out)
+{
+    mark marks[max_marks];
+    // The bases of the line under way that earlier counts have found.
+    uint64_t part[5] = {0, 0, 0, 0, 0};
+    size_t held = 0;
+
+    for (;;) {
+        size_t n = held + fill(in, held);
+        if (n == held)
+            break;
+        // The last byte of the input is dropped unchecked, so a last byte
+        // other than a newline waits until the next read tells whether it
+        // is the last of all.
+        size_t end = in.buf[n - 1] == '\n' ? n : n - 1;
+        const char *s = reinterpret_cast<const char *>(in.buf);
+        size_t i = 0;
+        in.len = n;
+        in.line_at = 0;
+        while (i < end) {
+            size_t lines;
+            uint32_t c[4], prev[4] = {0, 0, 0, 0};
+            // A count begins at the start of the buffer or just after a
+            // newline; its first mark ends the line under way.
+            size_t stop = count_bases(s + i, end - i, marks, &lines, c);
+            put_lines(out, in, marks, lines, part, i);
+            if (lines) {
+                in.line_at = i + marks[lines - 1].at + 1;
+                memcpy(prev, marks[lines - 1].c, sizeof prev);
+            }
+            if (stop < end - i && lines < max_marks)
+                error("Invalid base: %c\n", in.buf[i + stop]);
+            i += stop;
+            uint64_t acgt = 0;
+            for (int b = 0; b < 4; b++) {
+                part[b] += c[b] - prev[b];
+                acgt += c[b] - prev[b];
+            }
+            part[4] += i - in.line_at - acgt;
+        }
+        held = n - end;
+        if (held)
+            in.buf[0] = in.buf[n - 1];
+    }
+    // A final line without a newline, its last byte dropped.
+    if (held)
+        put_tally(out, part);
 }
 
 const char HELP[] =
@@ -271,11 +341,11 @@ const char HELP[] =
 const char VERSION[] = "ostrel " TARVO_OSTREL_VERSION "\n";
 
 // Prints what --help or --version asks for, and ends the run.
-[[noreturn]] void say(const char *text)
+[[noreturn]] void say(output &out, const char *text)
 {
-    out_len = strlen(text);
-    memcpy(out, text, out_len);
-    flush_out();
+    out.len = strlen(text);
+    memcpy(out.buf, text, out.len);
+    flush_out(out);
     exit(0);
 }
 
@@ -283,63 +353,23 @@ const char VERSION[] = "ostrel " TARVO_OSTREL_VERSION "\n";
 
 int main(int argc, char **argv)
 {
+    // Static for their size; the fuzz harness runs main many times in one
+    // process, so each run sets every field, and a run it ended early may
+    // have left tallies waiting.
+    static streams s;
     if (const char *text = about(argc, argv, HELP, VERSION))
-        say(text);
+        say(s.out, text);
     choose_kernel();
-    // The fuzz harness runs main many times in one process, and a run it
-    // ended early may have left tallies waiting.
-    out_len = 0;
-    in_start = seekable_file(0) ? lseek(0, 0, SEEK_CUR) : -1;
-    in_read = in_len = line_at = 0;
-    in_done = false;
+    s.out.len = 0;
+    s.out.tty = isatty(1);
+    s.in.start = seekable_file(0) ? lseek(0, 0, SEEK_CUR) : -1;
+    s.in.total = s.in.len = s.in.line_at = 0;
+    s.in.done = false;
+    live = &s;
     static bool registered = false;
-    if (!registered && atexit(flush_at_exit) == 0 && atexit(give_back) == 0)
+    if (!registered && atexit(settle) == 0)
         registered = true;
-    const bool tty = isatty(1);
-    // The bases of the line under way that earlier scans have counted.
-    uint64_t part[5] = {0, 0, 0, 0, 0};
-    size_t held = 0;
-
-    for (;;) {
-        size_t n = held + fill(in + held, read_size);
-        if (n == held)
-            break;
-        // The last byte of the input is dropped unchecked, so a last byte
-        // other than a newline waits until the next read tells whether it
-        // is the last of all.
-        size_t end = in[n - 1] == '\n' ? n : n - 1;
-        const char *s = reinterpret_cast<const char *>(in);
-        size_t i = 0;
-        in_len = n;
-        line_at = 0;
-        while (i < end) {
-            size_t lines;
-            uint32_t c[4], prev[4] = {0, 0, 0, 0};
-            // A scan begins at the start of the block or just after a
-            // newline; its first mark ends the line under way.
-            size_t stop = encode(s + i, end - i, marks, &lines, c);
-            put_lines(marks, lines, part, tty, i);
-            if (lines) {
-                line_at = i + marks[lines - 1].at + 1;
-                memcpy(prev, marks[lines - 1].c, sizeof prev);
-            }
-            if (stop < end - i && lines < max_marks)
-                error("Invalid base: %c\n", in[i + stop]);
-            i += stop;
-            uint64_t acgt = 0;
-            for (int b = 0; b < 4; b++) {
-                part[b] += c[b] - prev[b];
-                acgt += c[b] - prev[b];
-            }
-            part[4] += i - line_at - acgt;
-        }
-        held = n - end;
-        if (held)
-            in[0] = in[n - 1];
-    }
-    // A final line without a newline, its last byte dropped.
-    if (held)
-        put_tally(part);
-    flush_out();
+    tally_input(s.in, s.out);
+    flush_out(s.out);
     return 0;
 }

@@ -1,7 +1,8 @@
 # The part of tarvo-parallel and ostrel-parallel that runs GNU parallel and
 # watches it. It is not a program of its own: the build appends it to each
 # script's head (scripts/tarvo-parallel, scripts/ostrel-parallel), which
-# sets $me, $stop and @command before it.
+# sets $me and $stop and defines command() before it; a head run from the
+# source tree reads it from there.
 
 # quote(WORD): WORD as one word for any shell, with each { set apart from
 # what follows it, where parallel would take {} or {=...=} for its own.
@@ -191,4 +192,4 @@ sub run {
     return $cut || $stop || $ran || $fed ? 2 : 0;
 }
 
-exit run(@command);
+exit run(command());

@@ -43,7 +43,7 @@ cmake --build "$arm" -j$jobs
 
 # Under emulation the whole suite takes about ten minutes; this runs the
 # unit tests of the reader, the formatter, the scoring core and the
-# scanners, both programs' end-to-end tables and the examples. Left out:
+# kernels, both programs' end-to-end tables and the examples. Left out:
 # the random differential runs against the plain build (TarvoDiff, seven
 # minutes: the x86-64 suite runs them on the same sources, and the
 # comparisons below hold ARM's results to x86-64's), and the scale-out
@@ -71,10 +71,9 @@ same() {
     echo "aarch64: $what: same $(wc -c < "$work/arm") bytes as x86-64"
 }
 
-same "examples/ploidy1" tarvo -t 3 -p 1 -n 4 < examples/ploidy1.txt
-same "examples/ploidy2" tarvo -t 4 -p 2 -n 6 < examples/ploidy2.txt
-same "examples/manysites, -l" tarvo -t 3 -p 2 -n 2500 -l < examples/manysites.txt
-same "examples/bases" ostrel < examples/bases.txt
+while read -r name prog args; do
+    same "examples/$name" "$prog" $args < "examples/$name.txt"
+done < examples/list
 
 gen_bases=$native/bench/gen_bases
 "$native/bench/gen_tarvo" 20000 > "$work/plain.txt"

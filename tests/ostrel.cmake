@@ -1,4 +1,4 @@
-# ostrel_scalar is ostrel pinned to the plain scanner, so the end-to-end
+# ostrel_scalar is ostrel pinned to the plain kernel, so the end-to-end
 # tables also cover the path that processors without SIMD take.
 add_executable(ostrel_scalar ${PROJECT_SOURCE_DIR}/ostrel/ostrel.cpp
   ostrel_force_scalar.cpp)

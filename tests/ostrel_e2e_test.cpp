@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <random>
@@ -15,7 +18,7 @@
 
 namespace {
 
-// The normal build and the one pinned to the plain scanner.
+// The normal build and the one pinned to the plain kernel.
 const char *const programs[] = {OSTREL_BIN, OSTREL_SCALAR_BIN};
 
 std::mt19937_64 rng(77);
@@ -192,12 +195,44 @@ std::string read_for(int fd, size_t want)
     return s;
 }
 
+// A pseudo-terminal's two ends, or -1 and the reason where none can be
+// opened, as in a container without /dev/pts.
+struct terminal {
+    int master = -1, tty = -1;
+    std::string why;
+};
+
+terminal open_terminal()
+{
+    terminal t;
+    const char *name = nullptr;
+    if ((t.master = posix_openpt(O_RDWR | O_NOCTTY)) < 0)
+        t.why = "posix_openpt";
+    else if (grantpt(t.master) != 0)
+        t.why = "grantpt";
+    else if (unlockpt(t.master) != 0)
+        t.why = "unlockpt";
+    else if (!(name = ptsname(t.master)) || (t.tty = open(name, O_RDWR | O_NOCTTY)) < 0)
+        t.why = "opening the terminal";
+    if (t.tty < 0) {
+        t.why += std::string(": ") + strerror(errno);
+        if (t.master >= 0)
+            close(t.master);
+        t.master = -1;
+    }
+    return t;
+}
+
 TEST(OstrelRun, TerminalGetsEachTallyBeforeTheNextLine)
 {
-    int master = posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(master, 0);
-    ASSERT_EQ(grantpt(master), 0);
-    ASSERT_EQ(unlockpt(master), 0);
+    terminal t = open_terminal();
+    if (t.master < 0) {
+        // Continuous integration must run every test.
+        const char *ci = getenv("CI");
+        ASSERT_FALSE(ci && std::string(ci) == "true") << "no pseudo-terminal: " << t.why;
+        GTEST_SKIP() << "no pseudo-terminal here (" << t.why << ")";
+    }
+    const int master = t.master;
     termios raw;
     ASSERT_EQ(tcgetattr(master, &raw), 0);
     cfmakeraw(&raw);
@@ -209,7 +244,7 @@ TEST(OstrelRun, TerminalGetsEachTallyBeforeTheNextLine)
     pid_t pid = fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
-        int tty = open(ptsname(master), O_RDWR | O_NOCTTY);
+        int tty = t.tty;
         dup2(feed[0], 0);
         dup2(tty, 1);
         close(feed[1]);
@@ -217,6 +252,7 @@ TEST(OstrelRun, TerminalGetsEachTallyBeforeTheNextLine)
         _exit(127);
     }
     close(feed[0]);
+    close(t.tty);
     // The pipe stays open, so a tally can only come out before the next line.
     for (std::string line : {"ACGT\n", "NNNNNNNNNN\n"}) {
         ASSERT_EQ(write(feed[1], line.data(), line.size()), (ssize_t)line.size());

@@ -12,21 +12,21 @@
 
 namespace {
 
-typedef size_t scan_fn(const unsigned char *, size_t, mark *, size_t *, uint32_t *);
+typedef size_t count_fn(const unsigned char *, size_t, mark *, size_t *, uint32_t *);
 
-struct scanner {
+struct kernel_fn {
     const char *name;
-    scan_fn *fn;
+    count_fn *fn;
     kernel k;
 };
 
-const scanner scanners[] = {
-    {"scalar", scan_scalar, scalar},
+const kernel_fn kernels[] = {
+    {"scalar", count_scalar, scalar},
 #if defined(__x86_64__)
-    {"sse2", scan_sse2, sse2},
-    {"avx2", scan_avx2, avx2},
+    {"sse2", count_sse2, sse2},
+    {"avx2", count_avx2, avx2},
 #elif defined(__aarch64__)
-    {"neon", scan_neon, neon},
+    {"neon", count_neon, neon},
 #endif
 };
 
@@ -39,7 +39,7 @@ const size_t edges[] = {16, 32, 64, 255 * 16, 255 * 32, read_size};
 
 std::mt19937_64 rng(20240611);
 
-// Checks every scanner this processor runs against the definition: a mark
+// Checks every kernel this processor runs against the definition: a mark
 // at each newline, up to max_marks of them, with the A, C, G, T before it;
 // a stop at the first byte that is neither base nor newline, after the
 // last mark allowed, or at the end. Each gets a heap copy of exactly s's
@@ -59,23 +59,23 @@ void check(const std::string &s, const std::string &what)
             t[b]++;
     }
 
-    for (const scanner &sc : scanners) {
-        if (!kernel_supported(sc.k))
+    for (const kernel_fn &kf : kernels) {
+        if (!kernel_supported(kf.k))
             continue;
         std::unique_ptr<unsigned char[]> p(new unsigned char[s.size()]);
         memcpy(p.get(), s.data(), s.size());
         std::vector<mark> m(max_marks);
         size_t lines = 0;
         uint32_t c[4] = {9, 9, 9, 9};
-        EXPECT_EQ(sc.fn(p.get(), s.size(), m.data(), &lines, c), stop) << sc.name << ": " << what;
-        EXPECT_EQ(lines, want.size()) << sc.name << ": " << what;
+        EXPECT_EQ(kf.fn(p.get(), s.size(), m.data(), &lines, c), stop) << kf.name << ": " << what;
+        EXPECT_EQ(lines, want.size()) << kf.name << ": " << what;
         EXPECT_EQ(std::vector<uint32_t>(c, c + 4), std::vector<uint32_t>(t, t + 4))
-            << sc.name << ": " << what;
+            << kf.name << ": " << what;
         for (size_t k = 0; k < lines && k < want.size(); k++) {
-            EXPECT_EQ(m[k].at, want[k].at) << sc.name << ": " << what << ", mark " << k;
+            EXPECT_EQ(m[k].at, want[k].at) << kf.name << ": " << what << ", mark " << k;
             EXPECT_EQ(std::vector<uint32_t>(m[k].c, m[k].c + 4),
                       std::vector<uint32_t>(want[k].c, want[k].c + 4))
-                << sc.name << ": " << what << ", mark " << k;
+                << kf.name << ": " << what << ", mark " << k;
         }
     }
 }
@@ -91,13 +91,13 @@ std::vector<size_t> lengths_near_edges()
     return v;
 }
 
-TEST(OstrelScan, AllBasesAroundEveryWidth)
+TEST(OstrelKernel, AllBasesAroundEveryWidth)
 {
     for (size_t n : lengths_near_edges())
         check(random_bases(rng, n), "length " + std::to_string(n));
 }
 
-TEST(OstrelScan, LongRunsOfOneBaseDoNotWrapByteCounters)
+TEST(OstrelKernel, LongRunsOfOneBaseDoNotWrapByteCounters)
 {
     for (char b : bases)
         for (size_t n : {255 * 16 + 1, 255 * 32 - 1, 255 * 32 * 3 + 17})
@@ -117,7 +117,7 @@ bool near_edge(size_t j, size_t n)
     return false;
 }
 
-TEST(OstrelScan, StopsAtFirstNonBaseAtEveryPosition)
+TEST(OstrelKernel, StopsAtFirstNonBaseAtEveryPosition)
 {
     std::string others;
     for (int v = 0; v < 256; v++)
@@ -143,7 +143,7 @@ TEST(OstrelScan, StopsAtFirstNonBaseAtEveryPosition)
     }
 }
 
-TEST(OstrelScan, EveryByteValueInEveryLanePosition)
+TEST(OstrelKernel, EveryByteValueInEveryLanePosition)
 {
     std::string s = random_bases(rng, 130);
     for (int v = 0; v < 256; v++)
@@ -154,7 +154,7 @@ TEST(OstrelScan, EveryByteValueInEveryLanePosition)
         }
 }
 
-TEST(OstrelScan, RandomBytesMostlyBases)
+TEST(OstrelKernel, RandomBytesMostlyBases)
 {
     for (int round = 0; round < 2000; round++) {
         std::string s = random_bases(rng, rng() % 700);
@@ -167,9 +167,9 @@ TEST(OstrelScan, RandomBytesMostlyBases)
     }
 }
 
-// Lines of every length up to a few blocks, more of them than one scan may
+// Lines of every length up to a few blocks, more of them than one count may
 // mark, and a stop after a run of empty lines.
-TEST(OstrelScan, ManyLines)
+TEST(OstrelKernel, ManyLines)
 {
     std::string s;
     for (size_t n = 0; s.size() < 40000; n = (n + 1) % 200)
@@ -179,23 +179,23 @@ TEST(OstrelScan, ManyLines)
     check(std::string(max_marks - 1, '\n') + "ACx\n", "stop before the last mark");
 }
 
-TEST(OstrelEncode, RunsTheForcedScanner)
+TEST(OstrelCount, RunsTheForcedKernel)
 {
     std::string in = random_bases(rng, 300) + "\n" + random_bases(rng, 50) + "\nAx\n";
-    for (const scanner &sc : scanners) {
-        if (!kernel_supported(sc.k))
+    for (const kernel_fn &kf : kernels) {
+        if (!kernel_supported(kf.k))
             continue;
-        force_kernel(sc.k);
+        force_kernel(kf.k);
         std::vector<mark> m(max_marks), want(max_marks);
         size_t lines = 0, want_lines = 0;
         uint32_t c[4], want_c[4];
         const unsigned char *p = reinterpret_cast<const unsigned char *>(in.data());
-        EXPECT_EQ(encode(in.data(), in.size(), m.data(), &lines, c),
-                  sc.fn(p, in.size(), want.data(), &want_lines, want_c))
-            << sc.name;
-        EXPECT_EQ(lines, 2u) << sc.name;
-        EXPECT_EQ(memcmp(m.data(), want.data(), lines * sizeof m[0]), 0) << sc.name;
-        EXPECT_EQ(memcmp(c, want_c, sizeof c), 0) << sc.name;
+        EXPECT_EQ(count_bases(in.data(), in.size(), m.data(), &lines, c),
+                  kf.fn(p, in.size(), want.data(), &want_lines, want_c))
+            << kf.name;
+        EXPECT_EQ(lines, 2u) << kf.name;
+        EXPECT_EQ(memcmp(m.data(), want.data(), lines * sizeof m[0]), 0) << kf.name;
+        EXPECT_EQ(memcmp(c, want_c, sizeof c), 0) << kf.name;
     }
 }
 

@@ -14,6 +14,10 @@ if ! parallel --version 2>/dev/null | grep -q '^GNU parallel'; then
     exit 77
 fi
 
+# The scripts as they are in the source tree, which read the part both
+# share from beside themselves.
+source=$(cd "$(dirname "$0")/../scripts" && pwd)
+
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 failures=0
@@ -205,6 +209,8 @@ tarvo)
         -p 2 -n 3 -- -t 3000 -p 2 -n 3 --
     split "-l, 3,000 observations" "$tmp/three.txt" 0 '--block 4k' \
         -p 2 -n 3 -l -- -t 3000 -p 2 -n 3 -l --
+    scripts=$source split "run from the source tree" "$tmp/three.txt" 0 '--block 4k' \
+        -p 2 -n 3 -l -- -t 3000 -p 2 -n 3 -l --
     split "two hosts, invalid allele code" "$tmp/bad-code.txt" 2 "$hosts --block 16k" \
         -p 2 -n 3 -- -t 3000 -p 2 -n 3 -- \
         "tarvo-parallel: failed at observation 1194 of the input"
@@ -241,6 +247,8 @@ ostrel)
 
     split "297,029 lines of 100 bases" "$big" 0 '--block 1M' -- --
     split "invalid base at line 150,001" "$tmp/bad.txt" 2 '--block 1M' -- -- \
+        "Invalid base: a" "ostrel-parallel: failed at line 150001 of the input"
+    scripts=$source split "run from the source tree, invalid base" "$tmp/bad.txt" 2 '--block 1M' -- -- \
         "Invalid base: a" "ostrel-parallel: failed at line 150001 of the input"
     split "two hosts" "$big" 0 "$hosts --block 2M" -- --
     split "two hosts, invalid base" "$tmp/bad.txt" 2 "$hosts --block 2M" -- -- \

@@ -34,12 +34,12 @@ head -c 50000 "$work/obs.txt" > "$work/cut.txt"
 printf '0 4 3\n' > "$work/badcode.txt"
 : > "$work/empty.txt"
 
-check 0 "$root/examples/ploidy1.txt" "$build/tarvo" -t 3 -p 1 -n 4
-check 0 "$root/examples/ploidy2.txt" "$build/tarvo" -t 4 -p 2 -n 6
+while read -r name prog args; do
+    check 0 "$root/examples/$name.txt" "$build/$prog" $args
+done < "$root/examples/list"
 check 0 "$work/obs.txt" "$build/tarvo" -t 2000 -p 2
 check 0 "$work/odd.txt" "$build/tarvo" -t 2000 -p 1
 check 0 "$work/odd.txt" "$build/tarvo" -t 2000 -p 2 -l
-check 0 "$root/examples/manysites.txt" "$build/tarvo" -t 3 -p 2 -n 2500 -l
 check 2 "$work/cut.txt" "$build/tarvo" -t 2000 -p 2
 check 2 "$work/badcode.txt" "$build/tarvo" -t 1 -p 2 -n 3
 check 2 "$work/obs.txt" "$build/tarvo" -t 1 -p 2 -n 2000000

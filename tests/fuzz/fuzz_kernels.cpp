@@ -1,4 +1,4 @@
-// The base scanners against the plain one, on any bytes, whole and from an
+// The kernels against the plain one, on any bytes, whole and from an
 // offset the first byte of the input picks: the same stop, the same marks
 // and the same counts.
 
@@ -12,7 +12,7 @@
 
 namespace {
 
-typedef size_t scan_fn(const unsigned char *, size_t, mark *, size_t *, uint32_t *);
+typedef size_t count_fn(const unsigned char *, size_t, mark *, size_t *, uint32_t *);
 
 struct outcome {
     size_t stop, lines;
@@ -22,7 +22,7 @@ struct outcome {
 
 outcome got, want;
 
-void scan(scan_fn *fn, const unsigned char *p, size_t n, outcome *o)
+void run(count_fn *fn, const unsigned char *p, size_t n, outcome *o)
 {
     memset(o, 0, sizeof *o);
     o->stop = fn(p, n, o->m, &o->lines, o->c);
@@ -45,22 +45,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     size_t from = n ? data[0] % (n + 1) : 0;
     struct {
         const char *name;
-        scan_fn *fn;
+        count_fn *fn;
         kernel k;
     } kernels[] = {
 #if defined(__x86_64__)
-        {"sse2", scan_sse2, sse2},
-        {"avx2", scan_avx2, avx2},
+        {"sse2", count_sse2, sse2},
+        {"avx2", count_avx2, avx2},
 #elif defined(__aarch64__)
-        {"neon", scan_neon, neon},
+        {"neon", count_neon, neon},
 #endif
     };
     for (size_t at : {size_t{0}, from}) {
-        scan(scan_scalar, p + at, n - at, &want);
+        run(count_scalar, p + at, n - at, &want);
         for (auto &k : kernels) {
             if (!kernel_supported(k.k))
                 continue;
-            scan(k.fn, p + at, n - at, &got);
+            run(k.fn, p + at, n - at, &got);
             if (!same(got, want)) {
                 fprintf(stderr, "%s, from %zu: stop %zu, want %zu; %zu lines, want %zu\n",
                         k.name, at, got.stop, want.stop, got.lines, want.lines);

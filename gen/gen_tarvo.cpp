@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 static uint64_t state;
 
@@ -43,10 +44,23 @@ static void real(double x, const char *sep)
         printf("%.6g%s", x, sep);
 }
 
+const char usage[] =
+    "usage: gen_tarvo numobs [seed [odd|nan]] > file\n"
+    "\n"
+    "Writes numobs tarvo observations for ploidy 2 of 50 sites each (tarvo -t\n"
+    "numobs -p 2), one per line, about one site in ten missing; the same for\n"
+    "the same seed (default 20261208) on any machine. odd: about one number\n"
+    "in 400 an extreme or special value; nan: one in eight NaN of either\n"
+    "sign, an infinity or zero.\n";
+
 int main(int argc, char **argv)
 {
+    if (argc > 1 && strcmp(argv[1], "--help") == 0) {
+        fputs(usage, stdout);
+        return fflush(stdout) == 0 ? 0 : 2;
+    }
     if (argc < 2) {
-        fprintf(stderr, "usage: gen_tarvo numobs [seed [odd|nan]] > file\n");
+        fputs(usage, stderr);
         return 2;
     }
     long numobs = atol(argv[1]);

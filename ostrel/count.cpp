@@ -4,7 +4,7 @@
 
 namespace {
 
-// Not a base code: the scanners' mark for the end of a line.
+// Not a base code: the plain kernel's sign of the end of a line.
 constexpr signed char newline = 5;
 
 struct code_table {
@@ -30,7 +30,7 @@ bool forced = false;
 
 } // namespace
 
-size_t scan_scalar(const unsigned char *p, size_t n, mark *m, size_t *lines, uint32_t c[4])
+size_t count_scalar(const unsigned char *p, size_t n, mark *m, size_t *lines, uint32_t c[4])
 {
     uint32_t t[5] = {0, 0, 0, 0, 0};
     size_t k = 0, i = 0;
@@ -88,21 +88,21 @@ void force_kernel(kernel k)
     forced = true;
 }
 
-size_t encode(const char *s, size_t n, mark *m, size_t *lines, uint32_t c[4])
+size_t count_bases(const char *s, size_t n, mark *m, size_t *lines, uint32_t c[4])
 {
     const unsigned char *p = reinterpret_cast<const unsigned char *>(s);
 
     switch (active) {
 #if defined(__x86_64__)
     case avx2:
-        return scan_avx2(p, n, m, lines, c);
+        return count_avx2(p, n, m, lines, c);
     case sse2:
-        return scan_sse2(p, n, m, lines, c);
+        return count_sse2(p, n, m, lines, c);
 #elif defined(__aarch64__)
     case neon:
-        return scan_neon(p, n, m, lines, c);
+        return count_neon(p, n, m, lines, c);
 #endif
     default:
-        return scan_scalar(p, n, m, lines, c);
+        return count_scalar(p, n, m, lines, c);
     }
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <unistd.h>
 
 namespace {
@@ -39,12 +40,23 @@ void drain()
     len = 0;
 }
 
+const char usage[] =
+    "usage: gen_bases LINE_BASES TOTAL_BYTES [SEED] > file\n"
+    "\n"
+    "Writes as many lines of LINE_BASES random bases as fit in TOTAL_BYTES (at\n"
+    "least one), about 2% N, the same for the same seed (default 1) on any\n"
+    "machine, and the sums of the A, C, G, T and N counts to standard error.\n";
+
 } // namespace
 
 int main(int argc, char **argv)
 {
+    if (argc > 1 && strcmp(argv[1], "--help") == 0) {
+        fputs(usage, stdout);
+        return fflush(stdout) == 0 ? 0 : 1;
+    }
     if (argc < 3) {
-        fprintf(stderr, "usage: gen_bases LINE_BASES TOTAL_BYTES [SEED]\n");
+        fputs(usage, stderr);
         return 1;
     }
     uint64_t line = strtoull(argv[1], nullptr, 10);
