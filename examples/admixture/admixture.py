@@ -19,6 +19,7 @@ import argparse
 import os
 import shlex
 import subprocess
+import sys
 import time
 
 import numpy as np
@@ -38,9 +39,12 @@ BASES = np.array(list("ACGT"))
 
 
 def sh(cmd, cwd):
-    """Runs one shell command as a user would type it; stops on failure."""
+    """Runs one shell command as a user would type it; stops on failure,
+    naming the command (its own message is above, or in its log)."""
     print("$", cmd, flush=True)
-    subprocess.run(["bash", "-o", "pipefail", "-ec", cmd], cwd=cwd, check=True)
+    status = subprocess.run(["bash", "-o", "pipefail", "-ec", cmd], cwd=cwd).returncode
+    if status != 0:
+        sys.exit(f"admixture.py: exit status {status} from: {cmd}")
 
 
 def write_fasta(path, name, seq):
@@ -221,6 +225,10 @@ def main():
     ap.add_argument("--seed", type=int, default=16)
     a = ap.parse_args()
     work, bindir = a.work, os.path.abspath(a.bin)
+    for prog in ("tarvo", "tarvo-pileup"):
+        if not os.access(os.path.join(bindir, prog), os.X_OK):
+            sys.exit(f"admixture.py: no {prog} in {bindir} (cmake --build build "
+                     "--target tarvo tarvo-pileup, or --bin DIR)")
     os.makedirs(work, exist_ok=True)
     rng = np.random.default_rng(a.seed)
     start = time.time()
