@@ -164,6 +164,37 @@ def print_reliability(title, rows):
     return off
 
 
+def read_checks(work, bindir, ref, haps):
+    """The two usual causes of miscalibration, measured on the reads:
+    reference bias (at heterozygous loci the alt allele should be half of
+    the reads that show either allele) and the qualities (at homozygous
+    loci the share of wrong bases should be the mean of 3 eps / 4)."""
+    tp = shlex.quote(os.path.join(bindir, "tarvo-pileup"))
+    sh("samtools mpileup -f ref.fa -l panel.bed sample.bam 2> mpileup.log "
+       f"| {tp} -r panel.tsv -n 50 -s sites-check.tsv > observations.txt", work)
+    alt = either = wrong = reads = 0
+    expected = 0.0
+    code = {b: i for i, b in enumerate("ACGT")}
+    with open(os.path.join(work, "sites-check.tsv")) as sites, \
+            open(os.path.join(work, "observations.txt")) as obs:
+        for site, line in zip(sites, obs):
+            x, n = int(site.split()[1]) - 1, int(site.split()[2])
+            f = line.split()
+            codes = [int(c) for c in f[:n]]
+            h = [code[haps[0][x]], code[haps[1][x]]]
+            if h[0] != h[1]:
+                alt += codes.count(h[1] if haps[0][x] == ref[x] else h[0])
+                either += sum(c in h for c in codes)
+            else:
+                wrong += sum(c != h[0] for c in codes)
+                reads += n
+                expected += sum(0.75 * float(e) for e in f[58:58 + n])
+    print(f"reads at heterozygous loci showing the alt allele: {alt / either:.3f} "
+          f"of {either}")
+    print(f"wrong bases at homozygous loci: {wrong / reads:.5f} of {reads}; "
+          f"the qualities say {expected / reads:.5f}")
+
+
 def windows(loci, pos, truth, tracts):
     """Sums the log-likelihoods over windows of WINDOW consecutive panel
     loci and calls each window. Summing treats the loci as independent
@@ -247,12 +278,14 @@ def main():
     # population, written as two haplotypes.
     tracts = [mosaic(rng), mosaic(rng)]
     truth = np.zeros(SNPS, dtype=int)
+    haps = []
     for c, t in enumerate(tracts):
         pop = ancestry_at(t, pos)
         truth += pop
         hap = ref.copy()
         carries = rng.random(SNPS) < af[np.arange(SNPS), pop]
         hap[pos[carries]] = alt[carries]
+        haps.append(hap)
         write_fasta(os.path.join(work, f"hap{c}.fa"), CHROM, "".join(hap))
     write_truth(os.path.join(work, "truth.tsv"), tracts)
 
@@ -302,6 +335,7 @@ def main():
               f"away from tract edges {clean:.3f}")
         print_reliability(f"reliability with the {what}:",
                           reliability(posterior(d["lnl"], prior), d["state"]))
+    read_checks(work, bindir, ref, haps)
     print(f"simulation, alignment and pipeline: {elapsed:.0f} s; all: {time.time() - start:.0f} s")
 
 
