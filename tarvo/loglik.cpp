@@ -1,8 +1,11 @@
 #include "tarvo/loglik.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
+#include <vector>
 
 #include "tarvo/likelihood.h"
 #include "tarvo/loglanes.h"
@@ -18,6 +21,16 @@ namespace {
 // ln 2 in two parts: the first has 21 significant bits, so its product
 // with any exponent below 2^32 is exact; the second holds the rest.
 const double LN2_HI = 0x1.62e42p-1, LN2_LO = 0x1.fdf473de6af28p-22;
+
+// Relative error allowed in a value whose logarithm is printed: keeps the
+// logarithm within 1e-6 of the exact one.
+const double CLOSE = 0x1p-21;
+
+double ln_scaled(double v, long long e)
+{
+    double t = (double)e;
+    return t * LN2_HI + (t * LN2_LO + std::log(v));
+}
 
 // v = f * 2^e with f in [1/2, 1) for a finite nonzero v; zero, infinite and
 // NaN values come back unchanged with e = 0. Exact.
@@ -39,9 +52,9 @@ double split(double v, long long *e)
     return v;
 }
 
-// v * 2^d for d <= 0 and v in [1/4, 2): exact unless the result is too
-// small to matter next to a term of at least 1/4.
-double down(double v, long long d)
+// v * 2^d for d <= 0 and |v| in [1/4, 2); sets *lost where the result may
+// have lost bits, which it can only below 2^-1020.
+double down(double v, long long d, bool *lost)
 {
     if (d >= -1020) {
         uint64_t b = (uint64_t)(d + 1023) << 52;
@@ -49,83 +62,232 @@ double down(double v, long long d)
         memcpy(&s, &b, sizeof s);
         return v * s;
     }
+    *lost = true;
     return std::ldexp(v, d < -2000 ? -2000 : (int)d);
 }
 
-// ln of sum over n terms of f[g] * 2^e[g], added in the order given.
-// Every term is scaled to the largest finite nonzero one, which keeps
-// every finite sum between 2^-1022 and 32 times the largest term.
-double log_sum(const double *f, const long long *e, int n)
+// ln of the sum of the n terms f[k] * 2^e[k], each a product of sites + 1
+// factors rounded once each, where the rounding cannot change the result
+// by more than CLOSE: always when the terms share a sign, and when they do
+// not, unless they cancel deeply. Every factor is finite and no running
+// product left the normal doubles, so each term is within (sites + 1) units
+// of the last place of its exact value, and the sum within n more of the
+// terms' sizes. False where the sum is too uncertain.
+bool log_sum(const double *f, const long long *e, int n, long long sites, double *ln)
 {
     bool any = false;
     long long top = 0;
-    for (int g = 0; g < n; g++)
-        if (f[g] != 0 && std::isfinite(f[g]) && (!any || e[g] > top)) {
-            top = e[g];
+    for (int k = 0; k < n; k++)
+        if (f[k] != 0 && (!any || e[k] > top)) {
+            top = e[k];
             any = true;
         }
-    double sum = 0.0;
-    for (int g = 0; g < n; g++)
-        if (f[g] != 0)
-            sum += std::isfinite(f[g]) ? down(f[g], e[g] - top) : f[g];
-    double t = (double)top;
-    return t * LN2_HI + (t * LN2_LO + std::log(sum));
+    if (!any) {
+        *ln = -HUGE_VAL; // every term exactly zero
+        return true;
+    }
+    double sum = 0.0, size = 0.0;
+    bool lost = false;
+    for (int k = 0; k < n; k++)
+        if (f[k] != 0) {
+            double t = down(f[k], e[k] - top, &lost);
+            sum += t;
+            size += std::fabs(t);
+        }
+    const double u = 0x1p-53;
+    double err = (double)(sites + n + 2) * u * size * 1.01 + (lost ? 0x1p-1000 : 0.0);
+    if (!(err <= std::fabs(sum) * CLOSE))
+        return false;
+    *ln = sum < 0 ? std::numeric_limits<double>::quiet_NaN() : ln_scaled(sum, top);
+    return true;
 }
 
-// The everyday observation, where every product is finite and within 2^900
-// of the largest, and every weight is zero or between 2^-100 and 2 in size.
-// Then the products scaled by the largest one's power of two stay normal,
-// and so do the terms, each weight times a scaled product, whose digits are
-// those of the general way's terms: the terms add as the default adds them,
-// w * f + L in genotype order, once for all states. False, having written
-// nothing, where the general way must do it.
-bool quick(const double *m, const long long *x, const double (*w)[16], int ns, int n,
-           double *lnL)
+// A number sign * mag * 2^exp, mag held in 64-bit limbs, lowest first,
+// with no zero limb on top; zero has none.
+struct big {
+    std::vector<uint64_t> mag;
+    long long exp = 0;
+    bool neg = false;
+};
+
+int bits(uint64_t v)
 {
-    bool ok = true, any = false;
-    long long top = 0;
-    for (int k = 0; k < n; k++) {
-        ok &= std::isfinite(m[k]);
-        if (m[k] != 0 && (!any || x[k] > top)) {
-            top = x[k];
-            any = true;
+    return 64 - __builtin_clzll(v);
+}
+
+// Where the number's top bit lies: its value is below 2^top(b).
+long long top(const big &b)
+{
+    return b.exp + 64LL * (long long)(b.mag.size() - 1) + bits(b.mag.back());
+}
+
+// b *= v for a finite v, keeping at most keep limbs; counts in *cut the
+// times bits were dropped, each a relative error below 2^-(64 (keep - 1)).
+void mul(big &b, double v, size_t keep, int *cut)
+{
+    if (v == 0 || b.mag.empty()) {
+        b.mag.clear();
+        return;
+    }
+    int e;
+    double f = std::frexp(std::fabs(v), &e);
+    uint64_t m = (uint64_t)std::ldexp(f, 53);
+    b.exp += e - 53;
+    b.neg ^= v < 0;
+    unsigned __int128 carry = 0;
+    for (auto &l : b.mag) {
+        carry += (unsigned __int128)l * m;
+        l = (uint64_t)carry;
+        carry >>= 64;
+    }
+    if (carry)
+        b.mag.push_back((uint64_t)carry);
+    if (b.mag.size() > keep) {
+        size_t drop = b.mag.size() - keep;
+        bool nonzero = false;
+        for (size_t i = 0; i < drop; i++)
+            nonzero |= b.mag[i] != 0;
+        *cut += nonzero;
+        b.mag.erase(b.mag.begin(), b.mag.begin() + (long)drop);
+        b.exp += 64LL * (long long)drop;
+    }
+}
+
+// The value's size as a double and a power of two.
+double approx(const big &b, long long *e)
+{
+    size_t n = b.mag.size();
+    double v = (double)b.mag[n - 1];
+    if (n > 1)
+        v += std::ldexp((double)b.mag[n - 2], -64);
+    *e = b.exp + 64LL * (long long)(n - 1);
+    return v;
+}
+
+// log2 of a positive double times 2^e, roughly: enough to compare sizes.
+double lg(double v, long long e)
+{
+    return std::log2(v) + (double)e;
+}
+
+// The exact sum of n terms, the genotypes' products of the sites' double
+// probabilities times their weights, whose rounded sum was too uncertain:
+// carried in big numbers, as many bits as needed. Each round keeps keep
+// limbs of every product and adds the terms in a window of bits below the
+// largest; until the error both can make is below CLOSE of the sum, the
+// next round keeps twice as many. With enough limbs nothing is dropped,
+// so it ends.
+double log_exact(const double *table, int ploidy, int numalleles, const int *codes,
+                 const double *eps, const double *w)
+{
+    const int nj = ploidy == 2 ? 4 : 1;
+    for (size_t keep = 4;; keep *= 2) {
+        big term[16];
+        // A bound on the error: nerr parts, each below 2^err.
+        double err = -HUGE_VAL;
+        int nerr = 0, nt = 0;
+        for (int i = 0; i < 4; i++)
+            for (int j = 0; j < nj; j++, nt++) {
+                big &b = term[nt];
+                b.mag.assign(1, 1);
+                int cut = 0;
+                mul(b, w[nt], keep, &cut);
+                for (int s = 0; s < numalleles && !b.mag.empty(); s++)
+                    if (codes[s] != MISSING)
+                        mul(b, site(table[codes[s] * 16 + i * 4 + j], eps[s]), keep, &cut);
+                if (cut && !b.mag.empty()) {
+                    long long x;
+                    double v = approx(b, &x);
+                    err = std::max(err, lg(v, x) + std::log2(2.0 * cut) - 64.0 * (keep - 1));
+                    nerr++;
+                }
+            }
+        long long hi = 0, lo = 0;
+        bool any = false;
+        for (int k = 0; k < nt; k++)
+            if (!term[k].mag.empty()) {
+                hi = any ? std::max(hi, top(term[k])) : top(term[k]);
+                lo = any ? std::min(lo, term[k].exp) : term[k].exp;
+                any = true;
+            }
+        if (!any)
+            return -HUGE_VAL;
+        // The window: bits from lo up to hi and a limb for the sign and the
+        // carries, in two's complement.
+        lo = std::max(lo, hi - 64LL * (long long)keep - 128);
+        bool cut = false;
+        size_t nacc = (size_t)((hi - lo) / 64 + 2);
+        std::vector<uint64_t> acc(nacc, 0);
+        for (int k = 0; k < nt; k++) {
+            const big &b = term[k];
+            if (b.mag.empty())
+                continue;
+            // b's bits shifted to start at lo; those below lo dropped.
+            std::vector<uint64_t> v(nacc, 0);
+            long long sh = b.exp - lo;
+            for (size_t l = 0; l < b.mag.size(); l++) {
+                long long at = sh + 64LL * (long long)l; // bit position of limb l
+                uint64_t x = b.mag[l];
+                if (at <= -64) {
+                    cut |= x != 0;
+                    continue;
+                }
+                if (at < 0) {
+                    cut |= (x << (64 + at)) != 0;
+                    v[0] |= x >> -at;
+                    continue;
+                }
+                size_t q = (size_t)(at / 64);
+                int r = (int)(at % 64);
+                v[q] |= x << r;
+                if (r && q + 1 < nacc)
+                    v[q + 1] |= x >> (64 - r);
+            }
+            unsigned __int128 c = b.neg ? 1 : 0;
+            for (size_t l = 0; l < nacc; l++) {
+                c += (unsigned __int128)acc[l] + (b.neg ? ~v[l] : v[l]);
+                acc[l] = (uint64_t)c;
+                c >>= 64;
+            }
         }
-    }
-    if (!ok || !any)
-        return false;
-    double p[16];
-    for (int k = 0; k < n; k++) {
-        // A zero product keeps its sign and needs no scale.
-        long long d = m[k] == 0 ? 0 : x[k] - top;
-        if (d < -900)
-            return false;
-        uint64_t b = (uint64_t)(d + 1023) << 52;
-        double s;
-        memcpy(&s, &b, sizeof s);
-        p[k] = m[k] * s;
-    }
-    for (int s = 0; s < ns; s++)
-        for (int k = 0; k < n; k++) {
-            double a = std::fabs(w[s][k]);
-            ok &= a == 0 || (a >= 0x1p-100 && a <= 2.0);
+        if (cut) {
+            err = std::max(err, (double)lo);
+            nerr += nt;
         }
-    if (!ok)
-        return false;
-    const double t = (double)top;
-    for (int s = 0; s < ns; s++) {
-        double L = 0.0;
-        for (int k = 0; k < n; k++)
-            L = w[s][k] * p[k] + L;
-        lnL[s] = t * LN2_HI + (t * LN2_LO + std::log(L));
+        big sum;
+        sum.neg = acc.back() >> 63;
+        if (sum.neg) {
+            unsigned __int128 c = 1;
+            for (auto &l : acc) {
+                c += (uint64_t)~l;
+                l = (uint64_t)c;
+                c >>= 64;
+            }
+        }
+        while (!acc.empty() && acc.back() == 0)
+            acc.pop_back();
+        if (acc.empty()) {
+            if (!nerr)
+                return -HUGE_VAL;
+            continue;
+        }
+        sum.mag = acc;
+        sum.exp = lo;
+        long long x;
+        double v = approx(sum, &x);
+        if (nerr && err + std::log2((double)nerr) > lg(v, x) + std::log2(CLOSE))
+            continue;
+        return sum.neg ? std::numeric_limits<double>::quiet_NaN() : ln_scaled(v, x);
     }
-    return true;
 }
 
 } // namespace
 
-void log_observation(const double *table, int ploidy, int numalleles,
-                     const int *codes, const double *eps,
-                     const double *freq, double *lnL)
+// The states whose likelihood the default gives as 0, subnormal or +inf,
+// marked in beyond, from the products kept with a separate power of two.
+static void log_beyond(const double *table, int ploidy, int numalleles, const int *codes,
+                       const double *eps, const double *freq, const double *L,
+                       const bool *beyond, double *lnL)
 {
     double m[16];
     long long x[16];
@@ -157,19 +319,53 @@ void log_observation(const double *table, int ploidy, int numalleles,
             mt[n] = m[g];
             xt[n] = x[g];
         }
-    if (quick(mt, xt, w, ns, n, lnL))
-        return;
-
-    // Each term is the weight's fraction times the product, the exponents
-    // added apart.
-    double f[3][16];
-    long long e[3][16];
-    for (int s = 0; s < ns; s++)
+    for (int s = 0; s < ns; s++) {
+        if (!beyond[s])
+            continue;
+        // The frequencies the state weighs by: population 0's, 1's or both.
+        const bool pop0 = s == 0 || (ploidy == 2 && s == 1), pop1 = s == ns - 1 || s == 1;
+        bool finite = true;
+        for (int a = 0; a < 4; a++)
+            finite &= (!pop0 || std::isfinite(F0[a])) && (!pop1 || std::isfinite(F1[a]));
+        // A weight that overflowed makes the exact value infinite, as L is:
+        // the default's L is NaN unless every such term is of one sign. An
+        // infinite error rate at an observed site makes every product NaN,
+        // and so L.
+        for (int k = 0; k < n; k++)
+            finite &= std::isfinite(w[s][k]);
+        if (!finite) {
+            lnL[s] = std::log(L[s]);
+            continue;
+        }
+        double f[16];
+        long long e[16];
         for (int k = 0; k < n; k++) {
             long long we;
-            f[s][k] = split(w[s][k], &we) * mt[k];
-            e[s][k] = we + xt[k];
+            f[k] = split(w[s][k], &we) * mt[k];
+            e[k] = we + xt[k];
         }
-    for (int s = 0; s < ns; s++)
-        lnL[s] = log_sum(f[s], e[s], n);
+        if (!log_sum(f, e, n, numalleles, &lnL[s]))
+            lnL[s] = log_exact(table, ploidy, numalleles, codes, eps, w[s]);
+    }
+}
+
+void log_observation(const double *table, int ploidy, int numalleles,
+                     const int *codes, const double *eps,
+                     const double *freq, double *lnL)
+{
+    double L[3];
+    score_observation(table, ploidy, numalleles, codes, eps, freq, L);
+    bool beyond[3] = {}, any = false;
+    for (int s = 0; s < nstates(ploidy); s++) {
+        if (std::isnan(L[s]))
+            lnL[s] = L[s];
+        else if (L[s] < 0)
+            lnL[s] = std::numeric_limits<double>::quiet_NaN();
+        else if (std::isnormal(L[s]))
+            lnL[s] = std::log(L[s]);
+        else
+            any = beyond[s] = true;
+    }
+    if (any)
+        log_beyond(table, ploidy, numalleles, codes, eps, freq, L, beyond, lnL);
 }

@@ -1,13 +1,19 @@
 #ifndef TARVO_LOGLIK_H
 #define TARVO_LOGLIK_H
 
-// The natural logarithm of each state likelihood, computed without
-// underflow or overflow for any number of sites.
+// The natural logarithm of each state likelihood, for any number of sites,
+// by one rule that never contradicts the default output. With L the value
+// score_observation gives for a state: where L is NaN, L itself; where it is
+// negative (-inf too), a NaN that prints as nan; where it is a positive
+// normal number, ln L; where it is +0, subnormal or +inf, ln of the exact
+// value of the same sums and products (the same double site probabilities
+// and weights, nothing rounded after them; within 1e-6; -inf where that
+// value is 0, a NaN where it is negative), or ln L where a frequency or error
+// rate the state uses is infinite.
 
 // Scores one observation as score_observation does (same arguments) and
-// writes ln of each of the nstates(ploidy) likelihoods to lnL: -inf for a
-// likelihood of exactly zero, NaN where the likelihood is not a number or
-// is negative.
+// writes the logarithm of each of the nstates(ploidy) likelihoods to lnL,
+// by the rule above.
 void log_observation(const double *table, int ploidy, int numalleles,
                      const int *codes, const double *eps,
                      const double *freq, double *lnL);

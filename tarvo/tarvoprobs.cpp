@@ -92,7 +92,13 @@ const char HELP[] =
     "                 numobs of them (default: off)\n"
     "  -p ploidy      copies per individual, 1 or 2 (required, no default)\n"
     "  -n numalleles  sites per observation (default 50)\n"
-    "  -l             print the natural log of each likelihood, as %.6f (default: off)\n"
+    "  -l             print the natural log of each likelihood, as %.6f (default: off):\n"
+    "                 ln of the value printed without -l where that is a positive\n"
+    "                 normal number; what it prints where that is a NaN; nan where\n"
+    "                 it is negative; where it is 0, subnormal or inf, the log of\n"
+    "                 the exact sums and products when every frequency and error\n"
+    "                 rate used is finite (-inf for exactly 0, nan below 0), else\n"
+    "                 -inf for 0 and inf for inf\n"
     "  --help         show this text and exit (as the first word only)\n"
     "  --version      show the version and exit (as the first word only)\n"
     "\n"
@@ -115,31 +121,15 @@ void flush()
     exit(0);
 }
 
-// The line of -l: ln of each state likelihood. Where that is NaN the
-// state is shown as the default output shows it, so that both outputs
-// follow one rule for NaNs; a likelihood that is a number but negative
-// (only from frequencies or error rates outside [0, 1]) has no logarithm
-// and shows as nan.
+// The line of -l: the log of each state likelihood, by the rule of
+// log_observation, which shows NaNs as the default output does.
 char *log_line(char *p, const double *table, int ploidy, int numalleles, const double *freq)
 {
     const int ns = nstates(ploidy);
-    double lnL[3], L[3];
-    bool scored = false;
+    double lnL[3];
     log_observation(table, ploidy, numalleles, codes, eps, freq, lnL);
     for (int s = 0; s < ns; s++) {
-        if (!std::isnan(lnL[s])) {
-            p = fmt_f(p, lnL[s]);
-        } else {
-            if (!scored)
-                score_observation(table, ploidy, numalleles, codes, eps, freq, L);
-            scored = true;
-            if (std::isnan(L[s])) {
-                p = fmt_e(p, L[s]);
-            } else {
-                memcpy(p, "nan", 3);
-                p += 3;
-            }
-        }
+        p = fmt_f(p, lnL[s]);
         *p++ = s < ns - 1 ? '\t' : '\n';
     }
     return p;
