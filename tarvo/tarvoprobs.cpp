@@ -17,7 +17,8 @@
 
 namespace {
 
-// Sites the storage holds before the options are read.
+// Sites per observation unless -n says otherwise, and what the storage
+// holds at first.
 const int DEFAULT_SITES = 50;
 
 // Large enough that a read costs little per number, small enough to stay
@@ -31,46 +32,54 @@ const size_t OUTPUT_BUFFER = 1 << 16;
     error("tarvo -t numobs -p ploidy < inputfile\n");
 }
 
-// Storage for the run, reused for every observation.
-char inbuf[INPUT_BUFFER + SCAN_SLACK];
-int *codes;
-double *eps;
-int cap; // sites that codes and eps hold
+// One observation, its storage reused for every one. The storage grows
+// with the sites actually read rather than with -n, so a huge -n on a
+// short input ends with the reading message, not a failed allocation.
+struct observation {
+    int *codes;
+    double *eps;
+    int cap; // sites that codes and eps hold
+    double freq[8];
+};
 
-// Storage grows with the sites actually read rather than with -n, so a huge
-// -n on a short input ends with the reading message, not a failed
-// allocation.
-void grow(int numalleles)
+void grow(observation &ob, int numalleles)
 {
-    long n = cap ? 2L * cap : DEFAULT_SITES;
+    long n = ob.cap ? 2L * ob.cap : DEFAULT_SITES;
     if (n > numalleles)
         n = numalleles;
-    if (n <= cap)
+    if (n <= ob.cap)
         return;
-    int *c = (int *)realloc(codes, (size_t)n * sizeof *codes);
+    int *c = (int *)realloc(ob.codes, (size_t)n * sizeof *ob.codes);
     if (c)
-        codes = c;
-    double *e = (double *)realloc(eps, (size_t)n * sizeof *eps);
+        ob.codes = c;
+    double *e = (double *)realloc(ob.eps, (size_t)n * sizeof *ob.eps);
     if (e)
-        eps = e;
+        ob.eps = e;
     if (!c || !e)
         error("(tarvoprob) Out of memory\n");
-    cap = (int)n;
+    ob.cap = (int)n;
 }
 
-// The input lives outside main so that it can be given back at exit.
-scanner in;
-off_t in_start; // where standard input stood at start; -1 when it cannot seek
+// Standard input, read through buf.
+struct input {
+    scanner sc;
+    off_t start; // where standard input stood at start; -1 when it cannot seek
+    char buf[INPUT_BUFFER + SCAN_SLACK];
+};
 
-// Runs at every exit, after success or failure: leaves a seekable standard
-// input just past the last character a conversion consumed, where a plain
-// stdio build leaves it, so that a second program sharing the file reads on
-// from there. A pipe or terminal keeps what was read ahead; nothing can be
-// given back to it.
+// The input of the run under way, for the exit handler: error ends a run
+// from wherever it fails, with the input read ahead.
+input *live;
+
+// Runs at every exit once main has set live, after success or failure:
+// leaves a seekable standard input just past the last character a
+// conversion consumed, where a plain stdio build leaves it, so that a
+// second program sharing the file reads on from there. A pipe or terminal
+// keeps what was read ahead; nothing can be given back to it.
 void give_back()
 {
-    if (in_start >= 0)
-        lseek(0, in_start + (off_t)scan_offset(&in), SEEK_SET);
+    if (live && live->start >= 0)
+        lseek(0, live->start + (off_t)scan_offset(&live->sc), SEEK_SET);
 }
 
 void emit(const char *text, size_t n)
@@ -121,66 +130,115 @@ void flush()
     exit(0);
 }
 
-// The line of -l: the log of each state likelihood, by the rule of
-// log_observation, which shows NaNs as the default output does.
-char *log_line(char *p, const double *table, int ploidy, int numalleles, const double *freq)
+// What the command line asks for.
+struct options {
+    int ploidy = -1, numalleles = DEFAULT_SITES;
+    bool logs = false, all = false;
+    // -a without -t has no count, so the observations are counted in a
+    // long: such a stream may hold more of them than an int counts.
+    long last = LONG_MAX;
+};
+
+options parse(int argc, char **argv)
 {
-    const int ns = nstates(ploidy);
-    double lnL[3];
-    log_observation(table, ploidy, numalleles, codes, eps, freq, lnL);
-    for (int s = 0; s < ns; s++) {
-        p = fmt_f(p, lnL[s]);
-        *p++ = s < ns - 1 ? '\t' : '\n';
-    }
-    return p;
-}
-
-} // namespace
-
-int main(int argc, char **argv)
-{
-    int ploidy = -1, numobs = 0, numalleles = DEFAULT_SITES;
-    bool logs = false, all = false, counted = false;
-    int c;
-
-    if (const char *text = about(argc, argv, HELP, VERSION))
-        say(text);
+    options o;
+    int numobs = 0, c;
+    bool counted = false;
     while ((c = getopt(argc, argv, "p:t:n:la")) != -1) {
         switch (c) {
         case 'p':
-            ploidy = (int)strtol(optarg, nullptr, 10);
+            o.ploidy = (int)strtol(optarg, nullptr, 10);
             break;
         case 't':
             numobs = (int)strtol(optarg, nullptr, 10);
             counted = true;
             break;
         case 'n':
-            numalleles = (int)strtol(optarg, nullptr, 10);
+            o.numalleles = (int)strtol(optarg, nullptr, 10);
             break;
         case 'l':
-            logs = true;
+            o.logs = true;
             break;
         case 'a':
-            all = true;
+            o.all = true;
             break;
         default:
             usage();
         }
     }
-    if ((numobs <= 0 && (counted || !all)) || (ploidy != 1 && ploidy != 2))
+    if ((numobs <= 0 && (counted || !o.all)) || (o.ploidy != 1 && o.ploidy != 2))
         usage();
-    // -a without -t has no count, so the observations are counted in a
-    // long: such a stream may hold more of them than an int counts.
-    const long last = counted ? numobs : LONG_MAX;
+    if (counted)
+        o.last = numobs;
+    return o;
+}
 
+// Reads the observation on the given line into ob: numalleles codes, the
+// eight frequencies, numalleles error rates.
+void read_observation(input &in, observation &ob, int numalleles, long line)
+{
+    for (int g = 0; g < numalleles;) {
+        if (g == ob.cap)
+            grow(ob, numalleles);
+        // Everyday codes in one go, as far as the storage reaches; the
+        // rest one at a time.
+        int run = scan_codes(&in.sc, ob.codes + g, (numalleles < ob.cap ? numalleles : ob.cap) - g);
+        if (run > 0) {
+            g += run;
+            continue;
+        }
+        if (!scan_int(&in.sc, &ob.codes[g]))
+            error("(tarvoprob) Error reading allele %d on line %ld\n", g, line);
+        int k = ob.codes[g];
+        if ((k < 0 || k > 3) && k != MISSING)
+            error("(tarvoprob) Invalid allele code %d for allele %d on line %ld\n", k, g, line);
+        g++;
+    }
+    int got = scan_doubles(&in.sc, ob.freq, 8);
+    if (got < 8)
+        error("(tarvoprob) Error reading probability of allele %d in population %d on "
+              "line %ld\n", got % 4, got / 4, line);
+    if (numalleles > 0 && (got = scan_doubles(&in.sc, ob.eps, numalleles)) < numalleles)
+        error("(tarvoprob) Error reading eps of allele %d on line %ld\n", got, line);
+}
+
+// Scores ob and writes its line: the likelihood of each state as %e or,
+// with -l, its logarithm by the rule of log_observation as %.6f.
+void write_line(const options &o, const double *table, const observation &ob)
+{
+    const int ns = nstates(o.ploidy);
+    double L[3];
+    char text[3 * (FMT_F_MAX + 1)], *p = text;
+    if (o.logs)
+        log_observation(table, o.ploidy, o.numalleles, ob.codes, ob.eps, ob.freq, L);
+    else
+        score_observation(table, o.ploidy, o.numalleles, ob.codes, ob.eps, ob.freq, L);
+    for (int s = 0; s < ns; s++) {
+        p = o.logs ? fmt_f(p, L[s]) : fmt_e(p, L[s]);
+        *p++ = s < ns - 1 ? '\t' : '\n';
+    }
+    emit(text, p - text);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (const char *text = about(argc, argv, HELP, VERSION))
+        say(text);
+    const options o = parse(argc, argv);
     double table[TABLE_SIZE];
-    build_table(ploidy, table);
-    const int ns = nstates(ploidy);
+    build_table(o.ploidy, table);
 
-    grow(DEFAULT_SITES);
-    scan_open(&in, 0, inbuf, INPUT_BUFFER);
-    in_start = lseek(0, 0, SEEK_CUR);
-    // The fuzz harness runs main many times in one process.
+    // Static for the input's size; the fuzz harness runs main many times in
+    // one process, so each run sets up the input afresh and keeps the
+    // storage the earlier runs grew.
+    static observation ob;
+    static input in;
+    grow(ob, DEFAULT_SITES);
+    scan_open(&in.sc, 0, in.buf, INPUT_BUFFER);
+    in.start = lseek(0, 0, SEEK_CUR);
+    live = &in;
     static bool registered = false;
     if (!registered && atexit(give_back) == 0)
         registered = true;
@@ -188,48 +246,11 @@ int main(int argc, char **argv)
     if (!isatty(1))
         setvbuf(stdout, nullptr, _IOFBF, OUTPUT_BUFFER);
 
-    double freq[8], L[3];
-    char text[3 * (FMT_F_MAX + 1)];
     // With -a, white space after the last observation is part of the end;
-    // once numobs are read, nothing past them is.
-    for (long r = 0; r < last && !(all && scan_ended(&in)); r++) {
-        const long line = r + 1;
-        for (int g = 0; g < numalleles;) {
-            if (g == cap)
-                grow(numalleles);
-            // Everyday codes in one go, as far as the storage reaches; the
-            // rest one at a time.
-            int run = scan_codes(&in, codes + g, (numalleles < cap ? numalleles : cap) - g);
-            if (run > 0) {
-                g += run;
-                continue;
-            }
-            if (!scan_int(&in, &codes[g]))
-                error("(tarvoprob) Error reading allele %d on line %ld\n", g, line);
-            int k = codes[g];
-            if ((k < 0 || k > 3) && k != MISSING)
-                error("(tarvoprob) Invalid allele code %d for allele %d on line %ld\n",
-                      k, g, line);
-            g++;
-        }
-        int got = scan_doubles(&in, freq, 8);
-        if (got < 8)
-            error("(tarvoprob) Error reading probability of allele %d in population %d on "
-                  "line %ld\n", got % 4, got / 4, line);
-        if (numalleles > 0 && (got = scan_doubles(&in, eps, numalleles)) < numalleles)
-            error("(tarvoprob) Error reading eps of allele %d on line %ld\n", got, line);
-
-        if (logs) {
-            emit(text, log_line(text, table, ploidy, numalleles, freq) - text);
-            continue;
-        }
-        score_observation(table, ploidy, numalleles, codes, eps, freq, L);
-        char *p = text;
-        for (int s = 0; s < ns; s++) {
-            p = fmt_e(p, L[s]);
-            *p++ = s < ns - 1 ? '\t' : '\n';
-        }
-        emit(text, p - text);
+    // once the -t count is read, nothing past it is.
+    for (long r = 0; r < o.last && !(o.all && scan_ended(&in.sc)); r++) {
+        read_observation(in, ob, o.numalleles, r + 1);
+        write_line(o, table, ob);
     }
     flush();
     return 0;

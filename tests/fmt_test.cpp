@@ -13,6 +13,7 @@
 #include <string>
 
 #include "tarvo/fmt.h"
+#include "tests/util.h"
 
 namespace {
 
@@ -29,13 +30,6 @@ std::string libc(double d, const char *conv = "%e")
     char buf[400];
     snprintf(buf, sizeof buf, conv, d);
     return buf;
-}
-
-double from_bits(uint64_t u)
-{
-    double d;
-    memcpy(&d, &u, sizeof d);
-    return d;
 }
 
 TEST(Fmt, SpecialValues)

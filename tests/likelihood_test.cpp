@@ -17,6 +17,7 @@
 #include "tarvo/likelihood.h"
 #include "tarvo/nanrule.h"
 #include "tests/literal_score.h"
+#include "tests/util.h"
 
 namespace {
 
@@ -87,13 +88,6 @@ TEST(Likelihood, AbsentAlleleWithoutErrorAddsNothing)
     EXPECT_EQ(FA[5], L[1]);
 }
 
-double nan_bits(uint64_t u)
-{
-    double d;
-    memcpy(&d, &u, sizeof d);
-    return d;
-}
-
 double pick(std::mt19937_64 &r)
 {
     static const double odd[] = {0.0, -0.0, 1.0, 0.5, 1e-300, 1e300, -1.0, 2.0,
@@ -102,28 +96,17 @@ double pick(std::mt19937_64 &r)
                                  -std::numeric_limits<double>::quiet_NaN(),
                                  std::numeric_limits<double>::quiet_NaN(),
                                  std::numeric_limits<double>::signaling_NaN(),
-                                 nan_bits(0xfff0000000000123), // signalling, with a payload
-                                 nan_bits(0x7ff8000000000456),
+                                 from_bits(0xfff0000000000123), // signalling, with a payload
+                                 from_bits(0x7ff8000000000456),
                                  4.9e-324};
     switch (r() % 8) {
     case 0:
         return odd[r() % (sizeof odd / sizeof *odd)];
-    case 1: {
-        uint64_t u = r();
-        double d;
-        memcpy(&d, &u, sizeof d);
-        return d;
-    }
+    case 1:
+        return from_bits(r());
     default:
         return std::uniform_real_distribution<double>(0, 1)(r);
     }
-}
-
-uint64_t bits(double d)
-{
-    uint64_t u;
-    memcpy(&u, &d, sizeof u);
-    return u;
 }
 
 #if defined(__x86_64__)
@@ -135,7 +118,7 @@ TEST(Likelihood, NanRuleIsWhatX86Does)
     const double v[] = {std::numeric_limits<double>::quiet_NaN(),
                         -std::numeric_limits<double>::quiet_NaN(),
                         std::numeric_limits<double>::signaling_NaN(),
-                        nan_bits(0xfff0000000000123), nan_bits(0x7ff8000000000456),
+                        from_bits(0xfff0000000000123), from_bits(0x7ff8000000000456),
                         std::numeric_limits<double>::infinity(),
                         -std::numeric_limits<double>::infinity(), 0.0, -0.0, 1.5};
     for (double a : v)
@@ -152,28 +135,9 @@ TEST(Likelihood, NanRuleIsWhatX86Does)
 #endif
 
 // Both builds of the genotype products, whichever this processor would run.
-class Builds : public testing::TestWithParam<bool> {
-  protected:
-    void SetUp() override
-    {
-#if defined(__x86_64__)
-        if (GetParam() && !__builtin_cpu_supports("avx2"))
-            GTEST_SKIP() << "no AVX2 here";
-#else
-        if (GetParam())
-            GTEST_SKIP() << "AVX2 is an x86-64 build";
-#endif
-        saved = use_avx2;
-        use_avx2 = GetParam();
-    }
-    void TearDown() override { use_avx2 = saved; }
-    bool saved = false;
-};
+class Builds : public both_paths<&use_avx2> {};
 
-INSTANTIATE_TEST_SUITE_P(Likelihood, Builds, testing::Bool(),
-                         [](const testing::TestParamInfo<bool> &i) {
-                             return i.param ? "avx2" : "baseline";
-                         });
+BOTH_PATHS(Likelihood, Builds, "baseline");
 
 TEST_P(Builds, AgreeBitForBitWithTheLiteralRules)
 {

@@ -292,17 +292,6 @@ TEST(OstrelRun, TruncatedAtEveryByte)
 
 namespace {
 
-// `runs` runs of prog, one after the other on one seekable input, then cat:
-// standard output holds their tallies and then whatever they left of the
-// input; the status is the last run's.
-result sharing(const std::string &prog, const std::string &in, int runs, const char *to)
-{
-    std::string cmd = "{ ";
-    for (int r = 0; r < runs; r++)
-        cmd += prog + to + "; ";
-    return run("/bin/sh", {"-c", cmd + "s=$?; cat; exit $s; }"}, in);
-}
-
 // Each way out leaves a shared input where a plain getline build leaves
 // it: past the newline of the last line read.
 TEST(OstrelRun, InputLeftAsAPlainBuildLeavesIt)

@@ -1,5 +1,6 @@
 #include "ostrel/ostrel.h"
 #include "tests/ostrel_literal.h"
+#include "tests/util.h"
 
 #include <gtest/gtest.h>
 
@@ -12,23 +13,7 @@
 
 namespace {
 
-typedef size_t count_fn(const unsigned char *, size_t, mark *, size_t *, uint32_t *);
-
-struct kernel_fn {
-    const char *name;
-    count_fn *fn;
-    kernel k;
-};
-
-const kernel_fn kernels[] = {
-    {"scalar", count_scalar, scalar},
-#if defined(__x86_64__)
-    {"sse2", count_sse2, sse2},
-    {"avx2", count_avx2, avx2},
-#elif defined(__aarch64__)
-    {"neon", count_neon, neon},
-#endif
-};
+const std::vector<kernel_fn> kernels = ostrel_kernels();
 
 const std::string_view bases("ACGTN");
 

@@ -141,3 +141,11 @@ result shell(const std::string &cmd)
 {
     return run_host("/bin/sh", {"-c", cmd}, "");
 }
+
+result sharing(const std::string &cmd, const std::string &in, int runs, const char *to)
+{
+    std::string line = "{ ";
+    for (int r = 0; r < runs; r++)
+        line += cmd + to + "; ";
+    return run("/bin/sh", {"-c", line + "s=$?; cat; exit $s; }"}, in);
+}

@@ -35,6 +35,12 @@ bool emulated();
 // Runs a shell command line; returns its status as run() does.
 result shell(const std::string &cmd);
 
+// `runs` runs of the command line cmd, one after the other on one seekable
+// input, then cat: standard output holds what the runs wrote and then
+// whatever they left of the input; the status is the last run's. `to`
+// redirects the runs' output.
+result sharing(const std::string &cmd, const std::string &in, int runs, const char *to);
+
 // The whole content of a file; empty when it cannot be read.
 std::string read_file(const std::string &path);
 

@@ -14,18 +14,12 @@
 #include <vector>
 
 #include "tarvo/scan.h"
+#include "tests/util.h"
 
 struct scan_verdict {
     int done;          // conversions that succeeded in both
     std::string error; // the first disagreement, empty if none
 };
-
-inline uint64_t scan_bits(double d)
-{
-    uint64_t u;
-    memcpy(&u, &d, sizeof u);
-    return u;
-}
 
 // kinds[i] tells int ('d'), double ('f'), double read in a batch with its
 // neighbours of the same kind ('b') or allele code read likewise ('c') for
@@ -33,10 +27,7 @@ inline uint64_t scan_bits(double d)
 // no NUL byte: sscanf would take it for the end.
 inline scan_verdict scan_compare(const std::string &text, const std::string &kinds, size_t cap)
 {
-    int fd = memfd_create("scan", 0);
-    if (fd < 0 || write(fd, text.data(), text.size()) != (ssize_t)text.size())
-        abort();
-    lseek(fd, 0, SEEK_SET);
+    int fd = memfd(text);
     scanner s;
     std::vector<char> buf(cap + SCAN_SLACK);
     scan_open(&s, fd, buf.data(), cap);
@@ -63,7 +54,7 @@ inline scan_verdict scan_compare(const std::string &text, const std::string &kin
                 snprintf(what, sizeof what, "batch at %zu: %zu converted, want %zu", off, did,
                          conv);
             for (size_t j = 0; j < conv && j < did && !what[0]; j++)
-                if (scan_bits(want[j]) != scan_bits(got[j]))
+                if (bits(want[j]) != bits(got[j]))
                     snprintf(what, sizeof what, "batch at %zu, item %zu: %a, want %a", off, j,
                              got[j], want[j]);
             if (!what[0] && conv == len && at != scan_offset(&s))
@@ -118,7 +109,7 @@ inline scan_verdict scan_compare(const std::string &text, const std::string &kin
             double want = 0, got = 0;
             r = sscanf(text.c_str() + off, "%lf%n", &want, &n);
             ok = scan_double(&s, &got);
-            if (r == 1 && ok && scan_bits(want) != scan_bits(got))
+            if (r == 1 && ok && bits(want) != bits(got))
                 snprintf(what, sizeof what, "double at %zu: %a, want %a", off, got, want);
         }
         if ((r == 1) != ok)

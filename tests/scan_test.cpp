@@ -15,17 +15,9 @@
 
 #include "tarvo/scan.h"
 #include "tests/scan_compare.h"
+#include "tests/util.h"
 
 namespace {
-
-int memfd(const std::string &text)
-{
-    int fd = memfd_create("scan", 0);
-    if (fd < 0 || write(fd, text.data(), text.size()) != (ssize_t)text.size())
-        abort();
-    lseek(fd, 0, SEEK_SET);
-    return fd;
-}
 
 // Every conversion of the text must agree with sscanf; returns how many
 // converted.
@@ -105,9 +97,7 @@ std::string token(std::mt19937_64 &r)
             t += "." + digits(r, r() % 3, false);
         break;
     case 7: { // an exact printout of a random double
-        uint64_t u = r();
-        double d;
-        memcpy(&d, &u, sizeof d);
+        double d = from_bits(r());
         char buf[64];
         snprintf(buf, sizeof buf, r() % 2 ? "%.17g" : "%.6g", d);
         t = buf;
@@ -152,28 +142,9 @@ std::string kinds(std::mt19937_64 &r, int n)
 
 // Every test runs on the portable reader and, where the processor has
 // AVX2, on the block kernels.
-class Scan : public testing::TestWithParam<bool> {
-  protected:
-    void SetUp() override
-    {
-#if defined(__x86_64__)
-        bool have = __builtin_cpu_supports("avx2");
-#else
-        bool have = false;
-#endif
-        if (GetParam() && !have)
-            GTEST_SKIP() << "no AVX2 here";
-        saved = scan_use_avx2;
-        scan_use_avx2 = GetParam();
-    }
-    void TearDown() override { scan_use_avx2 = saved; }
-    bool saved = false;
-};
+class Scan : public both_paths<&scan_use_avx2> {};
 
-INSTANTIATE_TEST_SUITE_P(Reader, Scan, testing::Bool(),
-                         [](const testing::TestParamInfo<bool> &i) {
-                             return i.param ? "avx2" : "portable";
-                         });
+BOTH_PATHS(Reader, Scan, "portable");
 
 TEST_P(Scan, AgreesWithSscanfOnSingleItems)
 {

@@ -37,3 +37,11 @@ add_test(NAME scale_out.ssh
     $<TARGET_FILE:gen_tarvo> $<TARGET_FILE:gen_bases>)
 set_tests_properties(scale_out.tarvo scale_out.ostrel scale_out.ssh
   PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 600)
+# The workflow locally and on a throwaway Slurm cluster of two nodes on
+# loopback; the test skips (77) without root or the packages, except in CI.
+test_needs(workflow.slurm ROOT snakemake snakemake slurmctld slurm-wlm munged munge
+  samtools samtools python3 python3)
+add_test(NAME workflow.slurm
+  COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/slurm_test.sh ${PROJECT_SOURCE_DIR}/workflow
+    $<TARGET_FILE:tarvo> $<TARGET_FILE:tarvo-pileup>)
+set_tests_properties(workflow.slurm PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 600)

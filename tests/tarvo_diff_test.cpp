@@ -171,18 +171,6 @@ TEST(TarvoDiff, TruncatedAtEveryByte)
 
 namespace {
 
-// `runs` runs of prog on one seekable input, then cat: standard output
-// holds their lines and then whatever they left of the input; the status
-// is the last run's. `to` redirects the runs' output.
-result sharing(const std::string &prog, const std::string &args, const std::string &in, int runs,
-               const char *to)
-{
-    std::string cmd = "{ ";
-    for (int r = 0; r < runs; r++)
-        cmd += prog + " " + args + to + "; ";
-    return run("/bin/sh", {"-c", cmd + "s=$?; cat; exit $s; }"}, in);
-}
-
 // Every way out leaves a shared input just past the last character a
 // conversion consumed, failed conversions included, as the plain build
 // leaves it.
@@ -230,8 +218,8 @@ TEST(TarvoDiff, InputLeftAsAPlainBuildLeavesIt)
                             std::string(from - obs.size(), ' ') + obs + t + " rest\n", 1, ""});
     }
     for (auto &row : rows) {
-        result want = sharing(LITERAL, row.args, row.in, row.runs, row.to);
-        result got = sharing(BIN, row.args, row.in, row.runs, row.to);
+        result want = sharing(LITERAL + " " + row.args, row.in, row.runs, row.to);
+        result got = sharing(BIN + " " + row.args, row.in, row.runs, row.to);
         EXPECT_EQ(want.out, got.out) << row.what;
         if (*row.to)
             continue; // the plain build does not check its writes

@@ -9,10 +9,9 @@
 #include <initializer_list>
 
 #include "ostrel/ostrel.h"
+#include "tests/util.h"
 
 namespace {
-
-typedef size_t count_fn(const unsigned char *, size_t, mark *, size_t *, uint32_t *);
 
 struct outcome {
     size_t stop, lines;
@@ -43,22 +42,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const unsigned char *p = data + 1;
     size_t n = size - 1;
     size_t from = n ? data[0] % (n + 1) : 0;
-    struct {
-        const char *name;
-        count_fn *fn;
-        kernel k;
-    } kernels[] = {
-#if defined(__x86_64__)
-        {"sse2", count_sse2, sse2},
-        {"avx2", count_avx2, avx2},
-#elif defined(__aarch64__)
-        {"neon", count_neon, neon},
-#endif
-    };
+    static const std::vector<kernel_fn> kernels = ostrel_kernels();
     for (size_t at : {size_t{0}, from}) {
         run(count_scalar, p + at, n - at, &want);
         for (auto &k : kernels) {
-            if (!kernel_supported(k.k))
+            if (k.k == scalar || !kernel_supported(k.k))
                 continue;
             run(k.fn, p + at, n - at, &got);
             if (!same(got, want)) {

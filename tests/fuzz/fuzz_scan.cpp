@@ -9,6 +9,7 @@
 #include <string>
 
 #include "tests/scan_compare.h"
+#include "tests/util.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
@@ -21,13 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     std::string text((const char *)data + 1, size - 1);
     text = text.substr(0, text.find('\0'));
     for (bool avx2 : {false, true}) {
-#if defined(__x86_64__)
-        if (avx2 && !__builtin_cpu_supports("avx2"))
+        if (avx2 && !cpu_avx2())
             continue;
-#else
-        if (avx2)
-            continue;
-#endif
         scan_use_avx2 = avx2;
         scan_verdict v = scan_compare(text, kinds, cap);
         if (!v.error.empty()) {

@@ -7,8 +7,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
-#include <sys/mman.h>
 #include <unistd.h>
+
+#include "tests/util.h"
 
 int tarvo_main(int argc, char **argv);
 
@@ -28,13 +29,11 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    static int fd = memfd_create("stdin", 0);
-    if (size < 1 || fd < 0)
+    if (size < 1)
         return 0;
-    if (ftruncate(fd, 0) != 0 || pwrite(fd, data + 1, size - 1, 0) != (ssize_t)(size - 1))
-        abort();
-    lseek(fd, 0, SEEK_SET);
+    int fd = memfd(std::string((const char *)data + 1, size - 1));
     dup2(fd, 0);
+    close(fd);
 
     std::string p = std::to_string(1 + (data[0] & 1));
     std::string n = std::to_string((int)((data[0] >> 1) & 7) - 1);

@@ -1,0 +1,99 @@
+#include "tarvo-pileup/lines.h"
+
+#include "common/error.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+namespace {
+
+// Large enough that a read costs little per line; most lines of a pileup
+// of everyday depth are far shorter.
+const size_t BLOCK = 1 << 18;
+
+void fill(lines *r)
+{
+    // Keep the line under way, at the front.
+    if (r->pos > 0) {
+        memmove(r->buf, r->buf + r->pos, r->end - r->pos);
+        r->end -= r->pos;
+        r->at += r->pos;
+        r->pos = 0;
+    }
+    if (r->end == r->cap) {
+        char *b = static_cast<char *>(realloc(r->buf, 2 * r->cap));
+        if (!b)
+            error("tarvo-pileup: %s, line %ld: out of memory for a line of %zu bytes\n",
+                  r->name, r->line + 1, r->end);
+        r->buf = b;
+        r->cap *= 2;
+    }
+    for (;;) {
+        ssize_t n = read(r->fd, r->buf + r->end, r->cap - r->end);
+        if (n > 0) {
+            r->end += static_cast<size_t>(n);
+            return;
+        }
+        if (n == 0) {
+            r->eof = true;
+            return;
+        }
+        if (errno != EINTR)
+            error("tarvo-pileup: cannot read %s: %s\n", r->name, strerror(errno));
+    }
+}
+
+} // namespace
+
+void lines_open(lines *r, int fd, const char *name)
+{
+    r->fd = fd;
+    r->name = name;
+    r->cap = BLOCK;
+    r->buf = static_cast<char *>(malloc(r->cap));
+    if (!r->buf)
+        error("tarvo-pileup: out of memory\n");
+    r->pos = r->end = 0;
+    r->eof = false;
+    r->at = 0;
+    r->line = 0;
+}
+
+bool next_line(lines *r, const char **p, size_t *len)
+{
+    size_t from = r->pos; // where the search for the newline goes on
+    for (;;) {
+        const char *nl = static_cast<const char *>(memchr(r->buf + from, '\n', r->end - from));
+        if (nl) {
+            *p = r->buf + r->pos;
+            *len = static_cast<size_t>(nl - *p);
+            r->pos += *len + 1;
+            r->line++;
+            return true;
+        }
+        if (r->eof) {
+            if (r->pos == r->end)
+                return false;
+            *p = r->buf + r->pos;
+            *len = r->end - r->pos;
+            r->pos = r->end;
+            r->line++;
+            return true;
+        }
+        from = r->end - r->pos;
+        fill(r);
+        from += r->pos;
+    }
+}
+
+void lines_seek(lines *r, uint64_t off, long line)
+{
+    if (lseek(r->fd, static_cast<off_t>(off), SEEK_SET) < 0)
+        error("tarvo-pileup: cannot seek in %s: %s\n", r->name, strerror(errno));
+    r->pos = r->end = 0;
+    r->eof = false;
+    r->at = off;
+    r->line = line - 1;
+}

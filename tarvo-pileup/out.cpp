@@ -1,0 +1,190 @@
+#include "tarvo-pileup/out.h"
+
+#include "common/error.h"
+#include "tarvo-pileup/phred.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+const size_t BUFFER = 1 << 16;
+
+// Room for any one item: a double in its shortest form is at most 24
+// bytes, a separator one more.
+const size_t ITEM = 32;
+
+// Each error rate as text, worked out once.
+struct eps_text {
+    char text[94][ITEM];
+    unsigned char len[94];
+};
+eps_text eps;
+
+// What the exit handler writes: the outputs of the run.
+outputs *pending;
+
+// Writes the sink's bytes; false, with errno set, when a write fails.
+bool drain(sink *s)
+{
+    size_t done = 0;
+    while (done < s->len) {
+        ssize_t w = write(s->fd, s->buf + done, s->len - done);
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w <= 0) {
+            if (w == 0)
+                errno = EIO;
+            s->len = 0;
+            return false;
+        }
+        done += (size_t)w;
+    }
+    s->len = 0;
+    return true;
+}
+
+void flush(sink *s)
+{
+    if (!drain(s))
+        error("tarvo-pileup: cannot write %s: %s\n", s->name, strerror(errno));
+}
+
+// Observations first, so that the sites file never runs ahead.
+void flush_both(outputs *o)
+{
+    flush(&o->obs);
+    if (o->sites.fd >= 0)
+        flush(&o->sites);
+}
+
+// A failure ends the run through exit with lines still waiting; they
+// belong in their files all the same. A write failing here has no one
+// left to tell, but it must not let the sites file run ahead.
+void at_exit()
+{
+    if (pending && drain(&pending->obs) && pending->sites.fd >= 0)
+        drain(&pending->sites);
+}
+
+void make(sink *s, int fd, const char *name, size_t cap)
+{
+    s->fd = fd;
+    s->name = name;
+    s->len = 0;
+    s->cap = cap;
+    s->buf = static_cast<char *>(malloc(cap));
+    if (!s->buf)
+        error("tarvo-pileup: out of memory\n");
+}
+
+} // namespace
+
+void out_open(outputs *o, const char *sites_path, int n)
+{
+    // An observation is written whole into the buffer, with no check per
+    // number: codes, the eight frequencies and the error rates, each with
+    // room for its longest form and a separator.
+    o->n = n;
+    o->line_max = 2 * (size_t)n + 8 * ITEM + ITEM * (size_t)n;
+    make(&o->obs, 1, "standard output", BUFFER + o->line_max);
+    o->pad = static_cast<char *>(malloc(4 * (size_t)n));
+    if (!o->pad)
+        error("tarvo-pileup: out of memory\n");
+    for (int i = 0; i < n; i++) {
+        memcpy(o->pad + 2 * i, "5 ", 2);
+        memcpy(o->pad + 2 * (n + i), "0 ", 2);
+    }
+    o->sites.fd = -1;
+    if (sites_path) {
+        int fd = open(sites_path, O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        if (fd < 0)
+            error("tarvo-pileup: cannot open %s: %s\n", sites_path, strerror(errno));
+        make(&o->sites, fd, sites_path, BUFFER);
+    }
+    for (int q = 0; q < 94; q++) {
+        auto r = std::to_chars(eps.text[q], eps.text[q] + ITEM, phred_eps[q]);
+        eps.len[q] = (unsigned char)(r.ptr - eps.text[q]);
+    }
+    pending = o;
+    static bool registered = false;
+    if (!registered && atexit(at_exit) == 0)
+        registered = true;
+}
+
+void put_observation(outputs *o, long used, const unsigned char *codes,
+                     const unsigned char *quals, const double freq[8])
+{
+    sink *s = &o->obs;
+    const size_t pad = 2 * (size_t)(o->n - used);
+    if (s->cap - s->len < o->line_max)
+        flush(s);
+    char *p = s->buf + s->len;
+    for (long i = 0; i < used; i++) {
+        p[0] = (char)('0' + codes[i]);
+        p[1] = ' ';
+        p += 2;
+    }
+    memcpy(p, o->pad, pad);
+    p += pad;
+    for (int i = 0; i < 8; i++) {
+        if (freq[i] == 0 && !std::signbit(freq[i]))
+            *p++ = '0';
+        else
+            p = std::to_chars(p, p + ITEM, freq[i]).ptr;
+        *p++ = ' ';
+    }
+    for (long i = 0; i < used; i++) {
+        memcpy(p, eps.text[quals[i]], ITEM);
+        p += eps.len[quals[i]];
+        *p++ = ' ';
+    }
+    // Padding takes an error rate that tarvo never uses: it skips sites
+    // of code 5.
+    memcpy(p, o->pad + 2 * (size_t)o->n, pad);
+    p += pad;
+    p[-1] = '\n';
+    s->len = (size_t)(p - s->buf);
+}
+
+void put_site(outputs *o, const char *chrom, size_t chrom_len, uint64_t pos, long used,
+              long left)
+{
+    sink *s = &o->sites;
+    if (s->fd < 0)
+        return;
+    // A name longer than the buffer goes in pieces.
+    while (chrom_len > 0) {
+        if (s->len == s->cap)
+            flush_both(o);
+        size_t k = s->cap - s->len < chrom_len ? s->cap - s->len : chrom_len;
+        memcpy(s->buf + s->len, chrom, k);
+        s->len += k;
+        chrom += k;
+        chrom_len -= k;
+    }
+    if (s->cap - s->len < 3 * 24)
+        flush_both(o);
+    char *p = s->buf + s->len;
+    *p++ = '\t';
+    p = std::to_chars(p, p + 24, pos).ptr;
+    *p++ = '\t';
+    p = std::to_chars(p, p + 24, used).ptr;
+    *p++ = '\t';
+    p = std::to_chars(p, p + 24, left).ptr;
+    *p++ = '\n';
+    s->len = (size_t)(p - s->buf);
+}
+
+void out_close(outputs *o)
+{
+    flush_both(o);
+    pending = nullptr;
+    if (o->sites.fd >= 0 && close(o->sites.fd) != 0)
+        error("tarvo-pileup: cannot write %s: %s\n", o->sites.name, strerror(errno));
+}

@@ -1,0 +1,243 @@
+#include "tarvo-pileup/pileup.h"
+
+#include "common/error.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// What each byte of the bases column is.
+enum kind : unsigned char {
+    BAD,    // not part of the format
+    READ,   // a read's base or the reference base: a quality
+    NOBASE, // N, n, *, #, >, <: a quality, no base
+    START,  // ^ and the mapping quality after it: no quality
+    END,    // $: no quality
+    INDEL,  // + or -, a length and that many bases: no quality
+};
+
+struct table {
+    kind k[256];
+    unsigned char code[256];
+};
+
+constexpr table make_table()
+{
+    table t{};
+    const char *bases = "ACGTacgt";
+    for (int i = 0; i < 8; i++) {
+        t.k[(unsigned char)bases[i]] = READ;
+        t.code[(unsigned char)bases[i]] = (unsigned char)(i % 4);
+    }
+    t.k[(unsigned char)'.'] = t.k[(unsigned char)','] = READ;
+    t.code[(unsigned char)'.'] = t.code[(unsigned char)','] = BASE_REF;
+    for (const char *c = "Nn*#><"; *c; c++)
+        t.k[(unsigned char)*c] = NOBASE;
+    t.k[(unsigned char)'^'] = START;
+    t.k[(unsigned char)'$'] = END;
+    t.k[(unsigned char)'+'] = t.k[(unsigned char)'-'] = INDEL;
+    return t;
+}
+
+constexpr table bases = make_table();
+
+// A byte as a message shows it: itself when printable, else its code.
+const char *shown(unsigned char c, char text[8])
+{
+    if (c > ' ' && c < 127) {
+        text[0] = (char)c;
+        text[1] = 0;
+    } else {
+        snprintf(text, 8, "\\x%02x", c);
+    }
+    return text;
+}
+
+// A column of decimal digits as a number; false when it is not one.
+bool number(const char *p, size_t len, uint64_t *v)
+{
+    if (len == 0 || len > 18)
+        return false;
+    uint64_t x = 0;
+    for (size_t i = 0; i < len; i++) {
+        unsigned d = (unsigned char)p[i] - '0';
+        if (d > 9)
+            return false;
+        x = 10 * x + d;
+    }
+    *v = x;
+    return true;
+}
+
+// The sample's columns, from the number of columns of the first line.
+// `samtools mpileup` writes three columns per sample and, for each
+// --output-* option, one more per sample, after that sample's three. A
+// count that fits a single layout for the chosen sample is taken; one
+// that fits several is refused rather than guessed.
+void decide(layout *lay, size_t columns, const char *name, long line)
+{
+    const size_t m = columns - 3;
+    const size_t k = (size_t)lay->sample;
+    if (k <= 1) {
+        if (k == 0)
+            for (size_t d = 3; d < m; d++)
+                if (m % d == 0)
+                    error("tarvo-pileup: %s, line %ld: %zu columns: more than one sample, "
+                          "or extra columns from --output-* options; choose the sample with -c\n",
+                          name, line, columns);
+        lay->first = 3;
+    } else {
+        size_t found = 0, other = 0;
+        for (size_t d = 3; d <= m / k; d++)
+            if (m % d == 0) {
+                other = found;
+                found = d;
+            }
+        if (!found)
+            error("tarvo-pileup: %s, line %ld: -c %d: %zu columns hold fewer than %d samples\n",
+                  name, line, lay->sample, columns, lay->sample);
+        if (other)
+            error("tarvo-pileup: %s, line %ld: -c %d: %zu columns are %zu samples of %zu "
+                  "columns or %zu of %zu (extra columns from --output-* options); cannot tell "
+                  "which are sample %d: make the pileup without those options\n",
+                  name, line, lay->sample, columns, m / other, other, m / found, found,
+                  lay->sample);
+        lay->first = 3 + (k - 1) * found;
+    }
+    lay->columns = columns;
+}
+
+} // namespace
+
+int base_code(char c)
+{
+    unsigned char b = (unsigned char)c;
+    return bases.k[b] == READ && bases.code[b] != BASE_REF ? bases.code[b] : -1;
+}
+
+void pileup_line(const char *p, size_t len, const char *name, long line, layout *lay,
+                 locus *l, long keep)
+{
+    // Start and length of the columns needed: chrom, position, reference
+    // base, then the sample's depth, bases and qualities.
+    const char *col[6];
+    size_t clen[6];
+    size_t columns = 0, want = lay->columns ? lay->first : 3;
+    const char *q = p, *end = p + len;
+    for (;;) {
+        const char *tab = static_cast<const char *>(memchr(q, '\t', (size_t)(end - q)));
+        const char *stop = tab ? tab : end;
+        int slot = columns < 3 ? (int)columns
+                   : columns >= want && columns < want + 3 ? (int)(columns - want + 3)
+                                                            : -1;
+        if (slot >= 0) {
+            col[slot] = q;
+            clen[slot] = (size_t)(stop - q);
+        }
+        columns++;
+        if (!tab)
+            break;
+        q = tab + 1;
+    }
+    if (columns < 6)
+        error("tarvo-pileup: %s, line %ld: %zu columns; a pileup line has at least 6 "
+              "(chromosome, position, reference base, depth, bases, qualities)\n",
+              name, line, columns);
+    if (!lay->columns) {
+        decide(lay, columns, name, line);
+        if (lay->first != 3) // the first pass kept another sample's columns
+            return pileup_line(p, len, name, line, lay, l, keep);
+    } else if (columns != lay->columns) {
+        error("tarvo-pileup: %s, line %ld: %zu columns where the first line has %zu\n", name,
+              line, columns, lay->columns);
+    }
+
+    if (clen[0] == 0)
+        error("tarvo-pileup: %s, line %ld: no chromosome name\n", name, line);
+    l->chrom = col[0];
+    l->chrom_len = clen[0];
+    if (!number(col[1], clen[1], &l->pos) || l->pos == 0)
+        error("tarvo-pileup: %s, line %ld: position \"%.*s\" is not a number from 1\n", name,
+              line, (int)clen[1], col[1]);
+    if (clen[2] != 1)
+        error("tarvo-pileup: %s, line %ld: reference base \"%.*s\" is not one character\n",
+              name, line, (int)clen[2], col[2]);
+    l->ref = col[2][0];
+
+    uint64_t depth;
+    if (!number(col[3], clen[3], &depth))
+        error("tarvo-pileup: %s, line %ld: depth \"%.*s\" is not a number\n", name, line,
+              (int)clen[3], col[3]);
+    l->reads = 0;
+    if (depth == 0) {
+        if (clen[4] != 1 || col[4][0] != '*' || clen[5] != 1 || col[5][0] != '*')
+            error("tarvo-pileup: %s, line %ld: depth 0 needs \"*\" for bases and qualities\n",
+                  name, line);
+        return;
+    }
+
+    const unsigned char *b = (const unsigned char *)col[4], *be = b + clen[4];
+    const unsigned char *qs = (const unsigned char *)col[5], *qe = qs + clen[5];
+    uint64_t entries = 0;
+    long reads = 0;
+    char text[8];
+    while (b < be) {
+        unsigned char c = *b++;
+        switch (bases.k[c]) {
+        case READ:
+        case NOBASE: {
+            if (qs == qe)
+                error("tarvo-pileup: %s, line %ld: fewer qualities (%zu) than bases\n", name,
+                      line, clen[5]);
+            unsigned qual = (unsigned)*qs++ - 33;
+            if (qual > 93)
+                error("tarvo-pileup: %s, line %ld: quality \"%s\" is not Phred+33 "
+                      "(\"!\" to \"~\")\n",
+                      name, line, shown(qs[-1], text));
+            entries++;
+            if (bases.k[c] == READ) {
+                if (reads < keep) {
+                    l->code[reads] = bases.code[c];
+                    l->qual[reads] = (unsigned char)qual;
+                }
+                reads++;
+            }
+            break;
+        }
+        case START:
+            if (b == be)
+                error("tarvo-pileup: %s, line %ld: \"^\" ends the bases, without its "
+                      "mapping quality\n",
+                      name, line);
+            b++;
+            break;
+        case END:
+            break;
+        case INDEL: {
+            size_t n = 0;
+            const unsigned char *digits = b;
+            while (b < be && (unsigned)(*b - '0') < 10 && n <= clen[4])
+                n = 10 * n + (*b++ - '0');
+            if (b == digits)
+                error("tarvo-pileup: %s, line %ld: \"%c\" without a length\n", name, line, c);
+            if (n > (size_t)(be - b))
+                error("tarvo-pileup: %s, line %ld: \"%c%.*s\" runs past the end of the "
+                      "bases\n",
+                      name, line, c, (int)(b - digits), (const char *)digits);
+            b += n;
+            break;
+        }
+        case BAD:
+            error("tarvo-pileup: %s, line %ld: \"%s\" in the bases column\n", name, line,
+                  shown(c, text));
+        }
+    }
+    if (qs != qe)
+        error("tarvo-pileup: %s, line %ld: more qualities (%zu) than bases (%llu)\n", name,
+              line, clen[5], (unsigned long long)entries);
+    if (entries != depth)
+        error("tarvo-pileup: %s, line %ld: depth %llu, but %llu bases\n", name, line,
+              (unsigned long long)depth, (unsigned long long)entries);
+    l->reads = reads;
+}

@@ -1,0 +1,188 @@
+// tarvo-pileup: turns `samtools mpileup` text into tarvo's observations,
+// one per locus of a reference panel that reads cover.
+
+#include "common/about.h"
+#include "common/error.h"
+#include "tarvo-pileup/lines.h"
+#include "tarvo-pileup/out.h"
+#include "tarvo-pileup/panel.h"
+#include "tarvo-pileup/pileup.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <unistd.h>
+#include <unordered_set>
+#include <vector>
+
+namespace {
+
+const int DEFAULT_SITES = 50;
+const int MAX_SITES = 1000000;
+
+const char HELP[] =
+    "tarvo-pileup: tarvo's observations from the reads of one individual. Reads\n"
+    "samtools mpileup text on standard input and writes, for each locus of the\n"
+    "panel that reads cover, one observation for tarvo on standard output.\n"
+    "\n"
+    "usage: tarvo-pileup -r panel [-n numalleles] [-s sites] [-c sample] < pileup\n"
+    "\n"
+    "  -r panel       the two populations' frequencies per locus, a plain file of\n"
+    "                 6 columns (chrom pos ref alt af0 af1) or 10 (chrom pos and\n"
+    "                 A C G T in population 0, then in population 1) (required)\n"
+    "  -n numalleles  reads per observation, as tarvo's -n (default 50)\n"
+    "  -s sites       write chrom, pos, reads used, reads left out to this file,\n"
+    "                 one line per observation (default: none)\n"
+    "  -c sample      the sample's columns to read, from 1 (needed when the\n"
+    "                 pileup has several; default: the only one)\n"
+    "  --help         show this text and exit (as the first word only)\n"
+    "  --version      show the version and exit (as the first word only)\n"
+    "\n"
+    "Exit status: 0 on success; 2 on any failure, with a message on standard error.\n"
+    "Manual: man tarvo-pileup\n";
+const char VERSION[] = "tarvo-pileup " TARVO_OSTREL_VERSION "\n";
+
+[[noreturn]] void usage()
+{
+    error("usage: tarvo-pileup -r panel [-n numalleles] [-s sites] [-c sample] < pileup\n");
+}
+
+[[noreturn]] void say(const char *text)
+{
+    size_t n = strlen(text);
+    if (write(1, text, n) != (ssize_t)n)
+        error("tarvo-pileup: cannot write standard output: %s\n", strerror(errno));
+    exit(0);
+}
+
+// An option's value: a whole number from 1 to max, or the run stops.
+int count(char opt, const char *arg, long max)
+{
+    char *end;
+    errno = 0;
+    long v = strtol(arg, &end, 10);
+    if (errno || end == arg || *end || v < 1 || v > max)
+        error("tarvo-pileup: -%c %s: not a whole number from 1 to %ld\n", opt, arg, max);
+    return (int)v;
+}
+
+// The base code of a read at a locus whose reference base is ref.
+int resolve(int code, char ref, const locus *l, const char *name, long line)
+{
+    if (code != BASE_REF)
+        return code;
+    int base = base_code(ref);
+    if (base < 0)
+        error("tarvo-pileup: %s, line %ld: reference base %c at %.*s %llu: a pileup made "
+              "without samtools mpileup -f, or a reference without a base there\n",
+              name, line, ref, (int)l->chrom_len, l->chrom, (unsigned long long)l->pos);
+    return base;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    const char *panel_path = nullptr, *sites_path = nullptr;
+    int n = DEFAULT_SITES, c;
+    layout lay{0, 0, 0};
+
+    if (const char *text = about(argc, argv, HELP, VERSION))
+        say(text);
+    while ((c = getopt(argc, argv, "r:n:s:c:")) != -1) {
+        switch (c) {
+        case 'r':
+            panel_path = optarg;
+            break;
+        case 'n':
+            n = count('n', optarg, MAX_SITES);
+            break;
+        case 's':
+            sites_path = optarg;
+            break;
+        case 'c':
+            lay.sample = count('c', optarg, 1000000);
+            break;
+        default:
+            usage();
+        }
+    }
+    if (!panel_path || optind != argc)
+        usage();
+
+    // The inputs and outputs live for the run, past main's return: the
+    // exit handler writes what waits in the outputs.
+    static panel pn;
+    panel_open(&pn, panel_path);
+    static outputs out;
+    out_open(&out, sites_path, n);
+
+    const char *name = "standard input";
+    static lines in;
+    lines_open(&in, 0, name);
+    std::vector<unsigned char> codes(n), quals(n);
+    locus l;
+    l.code = codes.data();
+    l.qual = quals.data();
+
+    // The chromosome under way, and those done: one that comes back after
+    // another would need the panel read again from its start.
+    std::string chrom;
+    std::unordered_set<std::string> done;
+    bool in_panel = false, met = false;
+    uint64_t last = 0;
+    const char *p;
+    size_t len;
+    while (next_line(&in, &p, &len)) {
+        const long line = in.line;
+        pileup_line(p, len, name, line, &lay, &l, n);
+        if (l.chrom_len != chrom.size() || memcmp(l.chrom, chrom.data(), chrom.size()) != 0) {
+            if (!chrom.empty())
+                done.insert(chrom);
+            chrom.assign(l.chrom, l.chrom_len);
+            if (done.count(chrom))
+                error("tarvo-pileup: %s, line %ld: chromosome %s again, after others; a "
+                      "pileup has each chromosome's loci together\n",
+                      name, line, chrom.c_str());
+            in_panel = panel_chrom(&pn, chrom);
+            met = met || pn.index.count(chrom);
+        } else if (l.pos <= last) {
+            error("tarvo-pileup: %s, line %ld: position %llu of %s is not above the one "
+                  "before, %llu\n",
+                  name, line, (unsigned long long)l.pos, chrom.c_str(),
+                  (unsigned long long)last);
+        }
+        last = l.pos;
+        if (!in_panel || !panel_find(&pn, l.pos))
+            continue;
+
+        const site &s = pn.at;
+        if (s.ref >= 0) {
+            int ref = resolve(BASE_REF, l.ref, &l, name, line);
+            if (ref != s.ref)
+                error("tarvo-pileup: %s, line %ld: reference base %c at %s %llu, but %s "
+                      "line %ld has ref %c: the two were made on different references\n",
+                      name, line, l.ref, chrom.c_str(), (unsigned long long)l.pos,
+                      pn.in.name, pn.in.line, "ACGT"[s.ref]);
+        }
+        if (l.reads == 0)
+            continue;
+        long used = l.reads < n ? l.reads : n;
+        for (long i = 0; i < used; i++)
+            codes[i] = (unsigned char)resolve(codes[i], l.ref, &l, name, line);
+        put_observation(&out, used, codes.data(), quals.data(), s.freq);
+        put_site(&out, l.chrom, l.chrom_len, l.pos, used, l.reads - used);
+    }
+    out_close(&out);
+    // Chromosomes named one way in the reads and another in the panel
+    // (chr1 and 1) would otherwise give an empty result that looks like
+    // no coverage; the run still succeeds, since a pileup of other
+    // chromosomes alone is not wrong.
+    if (!chrom.empty() && !met)
+        fprintf(stderr, "tarvo-pileup: warning: no chromosome of the pileup (the last was %s) "
+                        "is in %s; are they named alike (chr1 or 1)?\n",
+                chrom.c_str(), panel_path);
+    return 0;
+}

@@ -1,0 +1,97 @@
+#ifndef TESTS_UTIL_H
+#define TESTS_UTIL_H
+
+// Helpers that the unit tests and the fuzz targets share.
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <sys/mman.h>
+#include <unistd.h>
+#include <vector>
+
+#include "ostrel/ostrel.h"
+#include "tarvo/cpu.h"
+
+// The bits of a double, to compare values exactly (NaNs included, down to
+// their sign and payload), and the double of given bits.
+inline uint64_t bits(double d)
+{
+    uint64_t u;
+    memcpy(&u, &d, sizeof u);
+    return u;
+}
+
+inline double from_bits(uint64_t u)
+{
+    double d;
+    memcpy(&d, &u, sizeof d);
+    return d;
+}
+
+// A file in memory holding text, open for reading from its start.
+inline int memfd(const std::string &text)
+{
+    int fd = memfd_create("test", 0);
+    if (fd < 0 || write(fd, text.data(), text.size()) != (ssize_t)text.size())
+        abort();
+    lseek(fd, 0, SEEK_SET);
+    return fd;
+}
+
+// ostrel's kernels for this processor family, the plain one first; each
+// runs only where kernel_supported says so.
+typedef size_t count_fn(const unsigned char *, size_t, mark *, size_t *, uint32_t *);
+
+struct kernel_fn {
+    const char *name;
+    count_fn *fn;
+    kernel k;
+};
+
+// A function rather than a table, so that a test of tarvo links without
+// ostrel's kernels.
+inline std::vector<kernel_fn> ostrel_kernels()
+{
+    return {
+        {"scalar", count_scalar, scalar},
+#if defined(__x86_64__)
+        {"sse2", count_sse2, sse2},
+        {"avx2", count_avx2, avx2},
+#elif defined(__aarch64__)
+        {"neon", count_neon, neon},
+#endif
+    };
+}
+
+// For the unit tests, which include GoogleTest first; the fuzz targets
+// build without it.
+#ifdef TEST_P
+// A suite whose every test runs twice: with *use set to false, the plain
+// path, and to true, the AVX2 path, which is skipped where the processor
+// has no AVX2. Each instantiates it with its own flag:
+//   class Scan : public both_paths<&scan_use_avx2> {};
+template <bool *use>
+class both_paths : public testing::TestWithParam<bool> {
+  protected:
+    void SetUp() override
+    {
+        if (GetParam() && !cpu_avx2())
+            GTEST_SKIP() << "no AVX2 here";
+        saved = *use;
+        *use = GetParam();
+    }
+    void TearDown() override { *use = saved; }
+    bool saved = false;
+};
+
+// Instantiates such a suite, the two runs named `plain` and "avx2".
+#define BOTH_PATHS(prefix, suite, plain)                                                      \
+    INSTANTIATE_TEST_SUITE_P(prefix, suite, testing::Bool(),                                  \
+                             [](const testing::TestParamInfo<bool> &i) {                       \
+                                 return i.param ? "avx2" : plain;                              \
+                             })
+#endif
+
+#endif
