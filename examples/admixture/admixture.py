@@ -122,7 +122,8 @@ def score(work, bindir, panel, tag=""):
     tv = shlex.quote(os.path.join(bindir, "tarvo"))
     sh("samtools mpileup -f ref.fa -l panel.bed sample.bam 2> mpileup.log "
        f"| {tp} -r {panel} -s sites{tag}.tsv | {tv} -a -p 2 -l > lnL{tag}.txt", work)
-    sh("{ printf 'chrom\\tpos\\treads\\tleft\\tlnL0\\tlnL1\\tlnL2\\n'; "
+    sh("{ printf '#chrom\\tpos\\treads_used\\treads_left_out\\t"
+       "lnL_pop0_pop0\\tlnL_pop0_pop1\\tlnL_pop1_pop1\\n'; "
        f"paste sites{tag}.tsv lnL{tag}.txt; }} > loci{tag}.tsv", work)
     return np.genfromtxt(os.path.join(work, f"loci{tag}.tsv"), names=True, dtype=None,
                          encoding="ascii")
@@ -202,7 +203,7 @@ def windows(loci, pos, truth, tracts):
     from its tract's population."""
     index = np.searchsorted(pos + 1, loci["pos"])
     assert (pos[index] + 1 == loci["pos"]).all()
-    lnl = np.stack([loci["lnL0"], loci["lnL1"], loci["lnL2"]], 1)
+    lnl = np.stack([loci["lnL_pop0_pop0"], loci["lnL_pop0_pop1"], loci["lnL_pop1_pop1"]], 1)
     nwin = SNPS // WINDOW
     win = index // WINDOW
     keep = win < nwin
@@ -227,8 +228,8 @@ def accuracy(w):
 
 def write_windows(path, w):
     with open(path, "w") as f:
-        f.write("chrom\tstart\tend\tloci\tlnL0\tlnL1\tlnL2\tpost0\tpost1\tpost2\t"
-                "call\ttrue\tedge\n")
+        f.write("#chrom\tstart\tend\tloci\tlnL_pop0_pop0\tlnL_pop0_pop1\tlnL_pop1_pop1\t"
+                "post_pop0_pop0\tpost_pop0_pop1\tpost_pop1_pop1\tcall\ttrue\tedge\n")
         for k in range(len(w["sums"])):
             f.write(f"{CHROM}\t{w['first'][k] + 1}\t{w['last'][k] + 1}\t{w['count'][k]}\t"
                     + "\t".join(f"{x:.6f}" for x in w["sums"][k]) + "\t"
@@ -305,7 +306,7 @@ def main():
     write_windows(os.path.join(work, "windows.tsv"), w)
     sh(f"gnuplot -e \"dir='{work}'\" {shlex.quote(os.path.join(HERE, 'ancestry.gp'))}", work)
     print(f"{len(loci)} of {SNPS} panel loci covered by a read, "
-          f"{loci['reads'].mean():.2f} reads on average")
+          f"{loci['reads_used'].mean():.2f} reads on average")
     print(f"{len(w['sums'])} windows of {WINDOW} panel loci, "
           f"{int((~w['edge']).sum())} away from tract edges")
     total, clean = accuracy(w)

@@ -29,11 +29,11 @@ set ytics 0, 0.25, 1
 set format x ""
 unset key
 w = dir."/windows.tsv"
-plot w skip 1 using (($2+$3)/2e6):($8/2):($2/1e6):($3/1e6):(0):($8) \
+plot w using (($2+$3)/2e6):($8/2):($2/1e6):($3/1e6):(0):($8) \
          with boxxyerror lc rgb color(0), \
-     w skip 1 using (($2+$3)/2e6):($8+$9/2):($2/1e6):($3/1e6):($8):($8+$9) \
+     w using (($2+$3)/2e6):($8+$9/2):($2/1e6):($3/1e6):($8):($8+$9) \
          with boxxyerror lc rgb color(1), \
-     w skip 1 using (($2+$3)/2e6):(1-$10/2):($2/1e6):($3/1e6):($8+$9):(1) \
+     w using (($2+$3)/2e6):(1-$10/2):($2/1e6):($3/1e6):($8+$9):(1) \
          with boxxyerror lc rgb color(2)
 
 set origin 0, 0
