@@ -1,7 +1,7 @@
 #ifndef TARVO_DIGITS_H
 #define TARVO_DIGITS_H
 
-// Decimal digits eight bytes at a time, for the reader and its block
+// Decimal digits eight bytes at a time, for the reader and its run
 // kernels. Every trick here counts the first byte of the text as the lowest
 // byte of the word, as a little-endian processor loads it; a big-endian
 // build reads its numbers a byte at a time instead (fast_double).

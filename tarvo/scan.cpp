@@ -1,6 +1,20 @@
+// The reader converts each item by the first of four layers that can:
+//
+//   everyday codes   a code between white space, many at a time (scan_codes)
+//   fast number      the shapes of everyday numbers: the run kernel many at
+//                    a time, fast_double and fast_int one at a time
+//   exact number     any decimal number whose value one correctly rounded
+//                    operation gives (exact_double)
+//   the C library    everything else, read by fscanf itself (slow)
+//
+// The first three look only at the bytes in the buffer, and an item that
+// may go on past them waits for a refill; the C library reads through the
+// buffer into the stream behind it.
+
 #include "tarvo/scan.h"
 #include "tarvo/cpu.h"
 #include "tarvo/digits.h"
+#include "tarvo/everyday.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -11,29 +25,30 @@
 
 namespace {
 
-// scanf puts back at most one character; keeping a few more behind the read
-// position lets a slow conversion hand back what it read ahead. A quarter
-// of the smallest buffer, so a refill always has room.
+// Bytes refill keeps behind the read position, for the C library's
+// put-back (see slow). A quarter of the smallest buffer, so a refill always
+// has room.
 const size_t LOOKBEHIND = 64;
+static_assert(4 * LOOKBEHIND <= 256, "scan_open takes buffers of 256 bytes or more");
 
+// What a layer made of an item: converted it, left it to the C library, or
+// needs more bytes to tell.
 enum { OK, SLOW, NEED };
 
-struct classes {
+struct space_table {
     bool ws[256];
-    constexpr classes() : ws()
+    constexpr space_table() : ws()
     {
-        // White space as isspace() has it in the C locale, which is the
-        // locale a program runs in until it calls setlocale().
-        ws[(unsigned char)' '] = ws[(unsigned char)'\t'] = true;
-        ws[(unsigned char)'\n'] = ws[(unsigned char)'\v'] = true;
-        ws[(unsigned char)'\f'] = ws[(unsigned char)'\r'] = true;
+        for (int c = 0; c < 256; c++)
+            ws[c] = is_space((char)c);
     }
 };
-constexpr classes cls;
+constexpr space_table spaces;
 
+// is_space by table, for the loops that skip white space.
 inline bool isws(char c)
 {
-    return cls.ws[(unsigned char)c];
+    return spaces.ws[(unsigned char)c];
 }
 
 inline bool isdig(char c)
@@ -41,6 +56,17 @@ inline bool isdig(char c)
     return (unsigned)(c - '0') < 10;
 }
 
+// Steps past an optional sign and tells whether it was a minus.
+inline bool sign(const char **q)
+{
+    char c = **q;
+    if (c == '-' || c == '+')
+        ++*q;
+    return c == '-';
+}
+
+// Moves the unread bytes, and LOOKBEHIND bytes before them, to the front of
+// the buffer and reads more behind them.
 __attribute__((noinline)) bool refill(scanner *s)
 {
     if (s->eof)
@@ -71,14 +97,13 @@ __attribute__((noinline)) bool refill(scanner *s)
     return true;
 }
 
-// A whole decimal integer of at most 18 digits, so that no long can
-// overflow, followed by white space. Anything else is left to scanf.
+// Fast number, for "%d": a whole decimal integer of at most 18 digits, so
+// that no long can overflow, followed by white space. Anything else is left
+// to scanf.
 int fast_int(const char *p, const char *e, int *v, const char **stop)
 {
     const char *q = p;
-    bool neg = *q == '-';
-    if (*q == '-' || *q == '+')
-        q++;
+    bool neg = sign(&q);
     const char *d = q;
     uint64_t m = 0;
     while (isdig(*q))
@@ -93,17 +118,71 @@ int fast_int(const char *p, const char *e, int *v, const char **stop)
     return OK;
 }
 
-// A decimal number of at most 19 significant digits, followed by white
-// space, whose value is m * 10^x or m / 10^-x with m below 2^53 and |x| at
-// most 22. Both operands are then exact and one correctly rounded operation
-// gives the correctly rounded value, the one strtod gives.
-__attribute__((noinline)) int plain_double(const char *p, const char *e, double *v,
+// Fast number, for "%lf": digits with an optional fraction, followed by
+// white space, converted eight bytes at a time without a branch per digit.
+// Whatever else it meets it leaves to exact_double, which also tells an
+// item cut off by the end of the bytes read.
+bool fast_double(const char *p, double *v, const char **stop)
+{
+    // load8, run8 and val8 take the first byte as the lowest, as it is on a
+    // little-endian processor; a big-endian build reads byte at a time.
+    if (__BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__)
+        return false;
+    // Frequencies and error rates mostly read "0." and a few digits.
+    if (p[0] == '0' && p[1] == '.') {
+        uint64_t x = load8(p + 2);
+        int b = run8(x);
+        const char *q = p + 2 + b;
+        if (b > 0 && b < 8 && isws(*q)) {
+            *v = (double)val8(x, b) / pow10[b];
+            *stop = q;
+            return true;
+        }
+    }
+    const char *q = p;
+    bool neg = sign(&q);
+    uint64_t x = load8(q);
+    int a = run8(x), b = 0;
+    if (a == 8)
+        return false;
+    uint64_t m = a > 1 ? val8(x, a) : a ? (uint64_t)(*q - '0') : 0;
+    q += a;
+    if (*q == '.') {
+        x = load8(++q);
+        b = run8(x);
+        if (b)
+            m = m * ipow10[b] + val8(x, b);
+        q += b;
+        if (b == 8) {
+            x = load8(q);
+            int c = run8(x);
+            if (c == 8 || a + b + c > 19) // m would not fit
+                return false;
+            if (c)
+                m = m * ipow10[c] + val8(x, c);
+            q += c;
+            b += c;
+        }
+    }
+    if (a + b == 0 || m > (uint64_t)1 << 53 || !isws(*q))
+        return false;
+    // m and the power of ten (b is at most 15) are exact.
+    double r = b ? (double)m / pow10[b] : (double)m;
+    *v = neg ? -r : r;
+    *stop = q;
+    return true;
+}
+
+// Exact number: a decimal number of at most 19 significant digits,
+// followed by white space, whose value is m * 10^x or m / 10^-x with m
+// below 2^53 and |x| at most 22. Both operands are then exact and one
+// correctly rounded operation gives the correctly rounded value, the one
+// strtod gives.
+__attribute__((noinline)) int exact_double(const char *p, const char *e, double *v,
                                            const char **stop)
 {
     const char *q = p;
-    bool neg = *q == '-';
-    if (*q == '-' || *q == '+')
-        q++;
+    bool neg = sign(&q);
     const char *ds = q;
     while (*q == '0')
         q++;
@@ -128,9 +207,7 @@ __attribute__((noinline)) int plain_double(const char *p, const char *e, double 
     long x = 0;
     if (*q == 'e' || *q == 'E') {
         q++;
-        bool xneg = *q == '-';
-        if (*q == '-' || *q == '+')
-            q++;
+        bool xneg = sign(&q);
         const char *xs = q;
         // The exponent saturates at 10^17 or more, which no count of
         // fraction digits in a buffer brings back within 22 of zero: such
@@ -165,64 +242,15 @@ __attribute__((noinline)) int plain_double(const char *p, const char *e, double 
     return OK;
 }
 
-// The everyday shape, digits with an optional fraction, converted eight
-// bytes at a time without a branch per digit. Every other shape goes to
-// plain_double.
-int fast_double(const char *p, const char *e, double *v, const char **stop)
+// The layers that need only the bytes read, in order.
+int convert(const char *p, const char *e, double *v, const char **stop)
 {
-    // load8, run8 and val8 take the first byte as the lowest, as it is on a
-    // little-endian processor; a big-endian build reads byte at a time.
-    if (__BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__)
-        return plain_double(p, e, v, stop);
-    // Frequencies and error rates mostly read "0." and a few digits.
-    if (p[0] == '0' && p[1] == '.') {
-        uint64_t x = load8(p + 2);
-        int b = run8(x);
-        const char *q = p + 2 + b;
-        if (b > 0 && b < 8 && isws(*q)) {
-            *v = (double)val8(x, b) / pow10[b];
-            *stop = q;
-            return OK;
-        }
-    }
-    const char *q = p;
-    bool neg = *q == '-';
-    if (*q == '-' || *q == '+')
-        q++;
-    uint64_t x = load8(q);
-    int a = run8(x), b = 0;
-    if (a == 8)
-        return plain_double(p, e, v, stop);
-    uint64_t m = a > 1 ? val8(x, a) : a ? (uint64_t)(*q - '0') : 0;
-    q += a;
-    if (*q == '.') {
-        x = load8(++q);
-        b = run8(x);
-        if (b)
-            m = m * ipow10[b] + val8(x, b);
-        q += b;
-        if (b == 8) {
-            x = load8(q);
-            int c = run8(x);
-            if (c == 8 || a + b + c > 19) // m would not fit
-                return plain_double(p, e, v, stop);
-            if (c)
-                m = m * ipow10[c] + val8(x, c);
-            q += c;
-            b += c;
-        }
-    }
-    if (a + b == 0 || *q == 'e' || *q == 'E' || m > (uint64_t)1 << 53)
-        return plain_double(p, e, v, stop);
-    if (q == e)
-        return NEED;
-    if (!isws(*q))
-        return SLOW;
-    // m and the power of ten (b is at most 15) are exact.
-    double r = b ? (double)m / pow10[b] : (double)m;
-    *v = neg ? -r : r;
-    *stop = q;
-    return OK;
+    return fast_double(p, v, stop) ? OK : exact_double(p, e, v, stop);
+}
+
+int convert(const char *p, const char *e, int *v, const char **stop)
+{
+    return fast_int(p, e, v, stop); // every integer it takes it takes exactly
 }
 
 ssize_t cookie_read(void *c, char *out, size_t size)
@@ -259,9 +287,20 @@ size_t put_back(scanner *s, FILE *f)
     return n;
 }
 
-// Lets the C library convert the next item straight from the stream, one
-// byte at a time, then takes back what it read ahead and put back. A
-// failure has no %n count, so the stream itself says what it kept.
+// The C library: fscanf converts the next item straight from the buffer
+// and the stream behind it, one byte at a time, and the read position then
+// steps back over what it read and did not consume.
+//
+// The put-back contract. fscanf reads ahead of what it consumes: on
+// success %n tells how far it consumed, and a failure, which has no %n,
+// leaves the bytes it read ahead in the FILE, where put_back counts them.
+// Those bytes were handed to it in this conversion, and stepping back over
+// them finds them in the buffer only because refill, however often the
+// conversion calls it, keeps LOOKBEHIND bytes behind the read position:
+// so no more than LOOKBEHIND, and no more than were handed, may come back.
+// glibc reads ahead one byte, the one that ends an item; a C library that
+// read further ahead than LOOKBEHIND would break the contract, and that
+// stops the program rather than misplace the read position.
 __attribute__((noinline)) bool slow(scanner *s, const char *fmt, void *v)
 {
     cookie_io_functions_t io = {cookie_read, nullptr, nullptr, nullptr};
@@ -275,29 +314,58 @@ __attribute__((noinline)) bool slow(scanner *s, const char *fmt, void *v)
     int r = fscanf(f, fmt, v, &n);
     size_t back = r == 1 ? s->handed - (size_t)n : put_back(s, f);
     fclose(f);
+    if (back > s->handed || back > LOOKBEHIND) {
+        fprintf(stderr, "tarvo: the C library put back %zu of %zu bytes\n", back, s->handed);
+        abort();
+    }
     s->pos -= back;
     return r == 1;
 }
 
-// The block kernel for a run of items, if this processor has one.
-inline int block(const char *, const char *, int *, int, const char **)
+// One item by the layers in order, after the white space before it. An
+// item that may go on past the bytes read waits for a refill and starts
+// again; what the buffer's layers leave goes to the C library.
+template <typename T>
+bool item(scanner *s, T *v, const char *fmt)
 {
-    return 0; // codes have scan_codes
+    for (;;) {
+        const char *b = s->buf, *p = b + s->pos, *e = b + s->end;
+        while (isws(*p)) // the sentinel NUL stops it at the end
+            p++;
+        s->pos = p - b;
+        const char *stop;
+        int r = p == e ? NEED : convert(p, e, v, &stop);
+        if (r == OK) {
+            s->pos = stop - b;
+            return true;
+        }
+        if (r == NEED && refill(s))
+            continue;
+        return p != e && slow(s, fmt, v); // nothing is left to convert at the end
+    }
 }
 
-inline int block(const char *p, const char *e, double *v, int n, const char **stop)
+// A run of everyday numbers, converted without leaving the buffer: by the
+// run kernel where the reader uses one, else one fast number after another
+// with the read position kept in a register. It stops at the first item
+// of another shape, or one the buffer may cut off.
+int run_doubles(scanner *s, double *v, int n)
 {
+    const char *b = s->buf, *p = b + s->pos;
+    int i = 0;
 #if defined(__x86_64__)
-    return doubles_avx2(p, e, v, n, stop);
-#else
-    (void)p, (void)e, (void)v, (void)n, (void)stop;
-    return 0;
+    if (scan_use_avx2)
+        i = doubles_avx2(p, b + s->end, v, n, &p);
+    else
 #endif
-}
-
-inline bool iscode(char c)
-{
-    return (unsigned)(c - '0') < 4 || c == '5';
+        for (; i < n; i++) {
+            while (isws(*p)) // the sentinel NUL stops it at the end
+                p++;
+            if (!fast_double(p, &v[i], &p))
+                break;
+        }
+    s->pos = p - b;
+    return i;
 }
 
 } // namespace
@@ -319,55 +387,45 @@ void scan_open(scanner *s, int fd, char *buf, size_t cap)
     s->replay = false;
 }
 
-// Converts up to n items into v and returns how many converted before the
-// first failure. While the fast path holds, the read position stays in a
-// register from one item to the next.
-template <typename T, typename F>
-static inline int scan_n(scanner *s, T *v, int n, F fast, const char *fmt, bool kernel = false)
+bool scan_int(scanner *s, int *v)
 {
-    int i = 0;
-    while (i < n) {
-        const char *b = s->buf, *p = b + s->pos, *e = b + s->end;
-        int r = OK;
-        for (; i < n; i++) {
-            if (kernel) {
-                i += block(p, e, v + i, n - i, &p);
-                if (i == n)
-                    break;
-            }
-            while (isws(*p))
-                p++;
-            const char *stop;
-            r = p == e ? NEED : fast(p, e, &v[i], &stop);
-            if (r != OK)
-                break;
-            p = stop;
-        }
-        s->pos = p - b;
-        if (i == n)
-            break;
-        if (r == NEED && refill(s))
-            continue;
-        if (p == e || !slow(s, fmt, &v[i]))
-            return i; // end of input, or not a number
-        i++;
-    }
-    return i;
-}
-
-bool scan_int_any(scanner *s, int *v)
-{
-    return scan_n(s, v, 1, fast_int, "%d%n") == 1;
+    return item(s, v, "%d%n");
 }
 
 bool scan_double(scanner *s, double *v)
 {
-    return scan_n(s, v, 1, fast_double, "%lf%n") == 1;
+    return item(s, v, "%lf%n");
 }
 
+// The run kernel takes what it can; the item it stops at takes the layers
+// in order, and the kernel goes on after it.
 int scan_doubles(scanner *s, double *v, int n)
 {
-    return scan_n(s, v, n, fast_double, "%lf%n", scan_use_avx2);
+    int i = 0;
+    for (;;) {
+        i += run_doubles(s, v + i, n - i);
+        if (i == n || !item(s, &v[i], "%lf%n"))
+            return i;
+        i++;
+    }
+}
+
+// Everyday codes: the run kernel where the reader uses one, then one at a
+// time up to the first item of another shape.
+int scan_codes(scanner *s, int *v, int n)
+{
+    const char *b = s->buf, *p = b + s->pos;
+    int i = 0;
+#if defined(__x86_64__)
+    if (scan_use_avx2)
+        i = codes_avx2(p, b + s->end, v, n, &p);
+#endif
+    for (; i < n && everyday_code(p); i++) {
+        v[i] = p[1] - '0';
+        p += 2;
+    }
+    s->pos = p - b;
+    return i;
 }
 
 bool scan_ended(scanner *s)
@@ -381,22 +439,4 @@ bool scan_ended(scanner *s)
             return false;
     } while (refill(s));
     return s->err == 0;
-}
-
-int scan_codes(scanner *s, int *v, int n)
-{
-    const char *b = s->buf, *p = b + s->pos;
-    int i = 0;
-#if defined(__x86_64__)
-    if (scan_use_avx2)
-        i = codes_avx2(p, b + s->end, v, n, &p);
-#endif
-    // The sentinel NUL that ends the bytes read is not white space, so no
-    // test here passes at or past the end.
-    for (; i < n && isws(p[0]) && iscode(p[1]) && isws(p[2]); i++) {
-        v[i] = p[1] - '0';
-        p += 2;
-    }
-    s->pos = p - b;
-    return i;
 }

@@ -6,8 +6,9 @@
 // A stream of numbers read from a file descriptor, converted as the C
 // library's scanf "%d" and "%lf" convert them: each conversion skips white
 // space, consumes exactly the characters scanf consumes and yields the same
-// value. Ordinary decimal numbers take a fast path; everything else is
-// handed to the C library itself.
+// value. Everyday codes and ordinary decimal numbers take a fast path;
+// everything else is handed to the C library itself (scan.cpp tells the
+// layers).
 struct scanner {
     int fd;
     char *buf;     // cap bytes plus a NUL sentinel
@@ -33,41 +34,25 @@ void scan_open(scanner *s, int fd, char *buf, size_t cap);
 // Each returns true and stores the value when exactly one item converted.
 // Either way the read position ends just past what scanf would consume,
 // including what a failed conversion reads and does not put back.
-bool scan_int_any(scanner *s, int *v);
+bool scan_int(scanner *s, int *v);
 bool scan_double(scanner *s, double *v);
-
-inline bool scan_int(scanner *s, int *v)
-{
-    // An allele code: one digit between a space or newline and another. A
-    // byte at or past the end cannot pass, as the sentinel NUL that ends
-    // the bytes read comes first.
-    const char *p = s->buf + s->pos;
-    if ((p[0] == ' ' || p[0] == '\n') && (unsigned)(p[1] - '0') < 10 &&
-        (p[2] == ' ' || p[2] == '\n')) {
-        *v = p[1] - '0';
-        s->pos += 2;
-        return true;
-    }
-    return scan_int_any(s, v);
-}
 
 // Reads up to n doubles; returns how many converted before the first
 // failure (n when all did).
 int scan_doubles(scanner *s, double *v, int n);
 
-// Reads up to n allele codes of the everyday shape, a digit 0-3 or 5
-// between two white-space bytes, and stops before anything else, which
-// scan_int then reads one at a time. Returns how many it read.
+// Reads up to n everyday codes (everyday.h) and stops before anything
+// else, which scan_int then reads one at a time. Returns how many it read.
 int scan_codes(scanner *s, int *v, int n);
 
-// The block kernels behind scan_codes and scan_doubles: each converts the
+// The run kernels behind scan_codes and scan_doubles: each converts the
 // leading items of p[0..e) that it can prove scanf converts alike, at most
-// n, and sets *stop past the last one. They classify 64 bytes at a time, so
-// e must leave SCAN_SLACK readable bytes behind it.
+// n, and sets *stop past the last one. They classify a block of 64 bytes
+// at a time, so e must leave SCAN_SLACK readable bytes behind it.
 int codes_avx2(const char *p, const char *e, int *v, int n, const char **stop);
 int doubles_avx2(const char *p, const char *e, double *v, int n, const char **stop);
 
-// Whether the reader runs the AVX2 kernels: set at start-up from what the
+// Whether the reader runs the AVX2 run kernels: set at start-up from what the
 // processor supports; the tests turn it off to try the portable path.
 extern bool scan_use_avx2;
 

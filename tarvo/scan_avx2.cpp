@@ -1,12 +1,13 @@
-// The reader's block kernels for processors with AVX2 (this file alone is
+// The reader's run kernels for processors with AVX2 (this file alone is
 // compiled with -mavx2). Item by item, finding where the next number
-// begins waits on the end of the one before; here the white space of 64
-// bytes is found at once, so each number's bounds come from a bit mask and
-// the numbers convert side by side.
+// begins waits on the end of the one before; here the white space of a
+// block of 64 bytes is found at once, so each number's bounds come from a
+// bit mask and the numbers convert side by side.
 
 #include <immintrin.h>
 
 #include "tarvo/digits.h"
+#include "tarvo/everyday.h"
 #include "tarvo/scan.h"
 
 namespace {
@@ -23,13 +24,49 @@ __m256i within(__m256i x, char from, char n)
     return _mm256_cmpeq_epi8(_mm256_min_epu8(d, _mm256_set1_epi8(n - 1)), d);
 }
 
-// White space as isspace() has it in the C locale: blank, and tab to
-// carriage return.
-__m256i space(__m256i x)
+// A set of bytes as two tables of 16 for a vector byte shuffle, each
+// written twice to fill both 128-bit lanes: byte c is in the set when
+// lo[c & 15] & hi[c >> 4] is not zero. Each of the high nibbles 0-7 has a
+// bit of its own; the bytes from 0x80 on have none.
+struct nibbles {
+    alignas(32) unsigned char lo[32];
+    alignas(32) unsigned char hi[32];
+    constexpr explicit nibbles(bool (*in)(char)) : lo(), hi()
+    {
+        for (int i = 0; i < 32; i++) {
+            int n = i & 15;
+            hi[i] = n < 8 ? (unsigned char)(1 << n) : 0;
+            for (int h = 0; h < 8; h++)
+                if (in((char)(h << 4 | n)))
+                    lo[i] |= (unsigned char)(1 << h);
+        }
+    }
+};
+
+// The tables have no room for the bytes from 0x80 on.
+constexpr bool ascii(bool (*in)(char))
 {
-    return _mm256_or_si256(_mm256_cmpeq_epi8(x, _mm256_set1_epi8(' ')), within(x, '\t', 5));
+    for (int c = 0x80; c < 0x100; c++)
+        if (in((char)c))
+            return false;
+    return true;
+}
+static_assert(ascii(is_space) && ascii(is_code), "a rule holds a byte from 0x80 on");
+
+constexpr nibbles space_nibbles(is_space);
+constexpr nibbles code_nibbles(is_code);
+
+// Bytes outside the set, lane by lane: the everyday rules applied as
+// written, 32 bytes at once.
+__m256i outside(__m256i x, const nibbles &t)
+{
+    __m256i lo = _mm256_shuffle_epi8(_mm256_load_si256((const __m256i *)t.lo), x);
+    __m256i high = _mm256_and_si256(_mm256_srli_epi16(x, 4), _mm256_set1_epi8(0x0f));
+    __m256i hi = _mm256_shuffle_epi8(_mm256_load_si256((const __m256i *)t.hi), high);
+    return _mm256_cmpeq_epi8(_mm256_and_si256(lo, hi), _mm256_setzero_si256());
 }
 
+// The block of 64 bytes a kernel classifies at once.
 struct block {
     __m256i lo, hi;
     uint64_t ws; // bit i: p[i] is white space
@@ -40,7 +77,7 @@ block load(const char *p)
     block b;
     b.lo = _mm256_loadu_si256((const __m256i *)p);
     b.hi = _mm256_loadu_si256((const __m256i *)(p + 32));
-    b.ws = bits(space(b.lo), space(b.hi));
+    b.ws = ~bits(outside(b.lo, space_nibbles), outside(b.hi, space_nibbles));
     return b;
 }
 
@@ -73,15 +110,13 @@ void convert4(const ring *r, int h, double *v)
 
 } // namespace
 
-// A code is one byte 0-3 or 5 with white space on both sides: scanf "%d"
-// reads that byte alone. Sixteen of them fill 32 bytes.
+// Everyday codes (everyday.h): sixteen of them fill 32 bytes.
 int codes_avx2(const char *p, const char *e, int *v, int n, const char **stop)
 {
     int i = 0;
     while (i < n && e - p >= 64) {
         block b = load(p);
-        __m256i c = _mm256_or_si256(within(b.lo, '0', 4), _mm256_cmpeq_epi8(b.lo, _mm256_set1_epi8('5')));
-        uint64_t code = (uint32_t)_mm256_movemask_epi8(c);
+        uint64_t code = (uint32_t)~_mm256_movemask_epi8(outside(b.lo, code_nibbles));
         // Bit 2k: the pair at 2k, 2k + 1 is white space and a code, and
         // white space follows.
         uint64_t good = b.ws & (code >> 1) & (b.ws >> 2) & 0x55555555;
@@ -89,9 +124,9 @@ int codes_avx2(const char *p, const char *e, int *v, int n, const char **stop)
         if (k > n - i)
             k = n - i;
         // Each code is the high byte of a 16-bit lane.
-        __m256i w = _mm256_srli_epi16(_mm256_sub_epi8(b.lo, _mm256_set1_epi8('0')), 8);
-        __m256i c0 = _mm256_cvtepu16_epi32(_mm256_castsi256_si128(w));
-        __m256i c1 = _mm256_cvtepu16_epi32(_mm256_extracti128_si256(w, 1));
+        __m256i x = _mm256_srli_epi16(_mm256_sub_epi8(b.lo, _mm256_set1_epi8('0')), 8);
+        __m256i c0 = _mm256_cvtepu16_epi32(_mm256_castsi256_si128(x));
+        __m256i c1 = _mm256_cvtepu16_epi32(_mm256_extracti128_si256(x, 1));
         if (n - i >= 16) {
             _mm256_storeu_si256((__m256i *)(v + i), c0);
             _mm256_storeu_si256((__m256i *)(v + i + 8), c1);

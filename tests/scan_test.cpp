@@ -141,7 +141,7 @@ std::string kinds(std::mt19937_64 &r, int n)
 }
 
 // Every test runs on the portable reader and, where the processor has
-// AVX2, on the block kernels.
+// AVX2, on the run kernels.
 class Scan : public both_paths<&scan_use_avx2> {};
 
 BOTH_PATHS(Reader, Scan, "portable");
@@ -174,7 +174,7 @@ TEST_P(Scan, AgreesWithSscanfOnRandomStreams)
     EXPECT_GT(items, 300000);
 }
 
-// Long runs of the shapes the block kernels take, codes and "0." with up
+// Long runs of the shapes the run kernels take, codes and "0." with up
 // to 17 digits, broken now and then by white space runs, signs, exponents
 // and other tokens, across the ends of small buffers.
 TEST_P(Scan, AgreesOnLongEverydayRuns)

@@ -1,5 +1,5 @@
 // The number reader against sscanf with %n, on any bytes, on the portable
-// path and on the block kernels. The first byte picks the conversions (int,
+// path and on the run kernels. The first byte picks the conversions (int,
 // double, a batch of doubles or of codes, seven at a time, repeating) and
 // the buffer size; the rest, up to its first NUL, is the text.
 
