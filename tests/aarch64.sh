@@ -47,10 +47,13 @@ cmake --build "$arm" -j$jobs
 # the random differential runs against the plain build (TarvoDiff, seven
 # minutes: the x86-64 suite runs them on the same sources, and the
 # comparisons below hold ARM's results to x86-64's), and the scale-out
-# scripts, which start the programs through GNU parallel, where the
-# emulator has no place. The rule of -l (tarvo_log_exact) runs the ARM
-# program under the emulator.
-ctest --test-dir "$arm" --output-on-failure -j$jobs -E '^(scale_out|TarvoDiff)'
+# scripts and the Slurm workflow, which start the programs through GNU
+# parallel and Snakemake, where the emulator has no place; and the
+# calibration test, a statistical check of the model on a million loci
+# whose every number the exact and end-to-end tests already hold to
+# x86-64's. The rule of -l (tarvo_log_exact) runs the ARM program under
+# the emulator.
+ctest --test-dir "$arm" --output-on-failure -j$jobs -E '^(scale_out|TarvoDiff|workflow|tarvo_calibration)'
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
