@@ -2,6 +2,7 @@
 
 #include "common/error.h"
 #include "tarvo-pileup/freq.h"
+#include "tarvo-pileup/order.h"
 #include "tarvo-pileup/pileup.h"
 
 #include <cerrno>
@@ -145,11 +146,8 @@ void panel_open(panel *pn, const char *path)
             // gives its place in the file.
             uint64_t offset = pn->in.at + (uint64_t)(chrom.p - pn->in.buf);
             pn->index.emplace(prev, start{offset, line});
-        } else if (s.pos <= prev_pos) {
-            error("tarvo-pileup: %s, line %ld: position %llu of %s is not above the one "
-                  "before, %llu\n",
-                  path, line, (unsigned long long)s.pos, prev.c_str(),
-                  (unsigned long long)prev_pos);
+        } else {
+            ascending(&pn->in, prev, s.pos, prev_pos);
         }
         prev_pos = s.pos;
     }

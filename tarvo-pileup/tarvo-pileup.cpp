@@ -4,6 +4,7 @@
 #include "common/about.h"
 #include "common/error.h"
 #include "tarvo-pileup/lines.h"
+#include "tarvo-pileup/order.h"
 #include "tarvo-pileup/out.h"
 #include "tarvo-pileup/panel.h"
 #include "tarvo-pileup/pileup.h"
@@ -148,11 +149,8 @@ int main(int argc, char **argv)
                       name, line, chrom.c_str());
             in_panel = panel_chrom(&pn, chrom);
             met = met || pn.index.count(chrom);
-        } else if (l.pos <= last) {
-            error("tarvo-pileup: %s, line %ld: position %llu of %s is not above the one "
-                  "before, %llu\n",
-                  name, line, (unsigned long long)l.pos, chrom.c_str(),
-                  (unsigned long long)last);
+        } else {
+            ascending(&in, chrom, l.pos, last);
         }
         last = l.pos;
         if (!in_panel || !panel_find(&pn, l.pos))
