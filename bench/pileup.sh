@@ -45,20 +45,7 @@ make() {
     awk 'BEGIN { OFS = "\t" } { print $1, $2 - 1, $2 }' "$d.panel.tsv" > "$d.bed"
 }
 
-# best N CMD...: runs the command line N times; sets secs and cpu (the
-# best of each) and rss (the highest, KiB).
-best() {
-    local n=$1 e u s m
-    shift
-    secs= cpu= rss=0
-    for ((i = 0; i < n; i++)); do
-        /usr/bin/time -f '%e %U %S %M' -o "$data/time.txt" "$@"
-        read -r e u s m < "$data/time.txt"
-        [ "$m" -gt "$rss" ] && rss=$m
-        secs=$(awk -v a="$secs" -v b="$e" 'BEGIN { print (a == "" || b < a) ? b : a }')
-        cpu=$(awk -v a="$cpu" -v b="$u" -v c="$s" 'BEGIN { print (a == "" || b + c < a) ? b + c : a }')
-    done
-}
+. "$here/best.sh"
 
 line() {
     awk -v name="$1" -v b="$bytes" -v s="$secs" -v c="$cpu" -v r="$rss" 'BEGIN {

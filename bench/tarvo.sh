@@ -30,20 +30,8 @@ cmake --build "$build" --target tarvo tarvo_literal gen_tarvo >/dev/null
 bytes=$(stat -c %s "$input")
 cat "$input" > /dev/null # into the page cache
 
-# best N PROGRAM ARGS...: sets secs, cpu (the best of each) and rss (the
-# highest of all runs).
-best() {
-    local n=$1 e u s m
-    shift
-    secs= cpu= rss=0
-    for ((i = 0; i < n; i++)); do
-        /usr/bin/time -f '%e %U %S %M' -o "$data/time.txt" "$@" < "$input" > /dev/null
-        read -r e u s m < "$data/time.txt"
-        [ "$m" -gt "$rss" ] && rss=$m
-        secs=$(awk -v a="$secs" -v b="$e" 'BEGIN { print (a == "" || b < a) ? b : a }')
-        cpu=$(awk -v a="$cpu" -v b="$u" -v c="$s" 'BEGIN { print (a == "" || b + c < a) ? b + c : a }')
-    done
-}
+best_in=$input
+. "$here/best.sh"
 
 # line NAME: one line of figures for the last best().
 line() {
