@@ -10,10 +10,14 @@
 #
 # Exits 77 (skipped) without root, which sshd needs here, without GNU
 # parallel, or without sshd; in continuous integration (CI=true), which
-# installs it, a missing sshd is a failure.
+# installs it, a missing sshd is a failure. An sshd that exits or does not
+# open its port fails the test in seconds. TEST_SSHD_OPTION, read by this
+# script alone, is a line added to both sshd's configuration, so that a
+# test of this script can start sshd that cannot start.
 set -u
 build=$(cd "$1" && pwd) || exit 2
 gen_tarvo=$2 gen_bases=$3
+. "$(dirname "$(realpath "$0")")/lib.sh"
 
 if [ "$(id -u)" -ne 0 ]; then
     echo "sshd needs root to start here: skipped"
@@ -24,23 +28,13 @@ if ! parallel --version 2>/dev/null | grep -q '^GNU parallel'; then
     exit 77
 fi
 sshd=/usr/sbin/sshd
-if [ ! -x "$sshd" ] || ! command -v ssh > /dev/null; then
-    if [ "${CI:-}" = true ]; then
-        echo "FAIL: no sshd or ssh (Debian package openssh-server)"
-        exit 1
-    fi
-    echo "no sshd or ssh (Debian package openssh-server): skipped"
-    exit 77
-fi
+[ -x "$sshd" ] && command -v ssh > /dev/null ||
+    skip "no sshd or ssh (Debian package openssh-server)"
 
 tmp=$(mktemp -d)
-daemons=()
+daemon_mark=$tmp daemon_logs=$tmp/log
 stop() {
-    local pid
-    for pid in "${daemons[@]}"; do
-        kill -0 "$pid" 2>/dev/null && kill -TERM "$pid"
-        wait "$pid" 2>/dev/null
-    done
+    stop_daemons
     rm -rf "$tmp"
 }
 trap stop EXIT
@@ -53,7 +47,7 @@ fail() {
 
 # A port of its own for this run, on addresses nothing else listens on.
 port=$((20000 + $$ % 20000))
-mkdir -p /run/sshd "$tmp/bin" || exit 2
+mkdir -p /run/sshd "$tmp/bin" "$daemon_logs" || exit 2
 cp "$build/tarvo" "$build/ostrel" "$tmp/bin/" || exit 2
 ssh-keygen -q -t ed25519 -N '' -C throwaway -f "$tmp/id" || exit 2
 cp "$tmp/id.pub" "$tmp/authorized_keys"
@@ -73,9 +67,12 @@ PermitRootLogin prohibit-password
 StrictModes no
 UsePAM no
 SetEnv PATH=$tmp/bin:/usr/bin:/bin
+${TEST_SSHD_OPTION:-}
 END
-    "$sshd" -D -f "$tmp/sshd$n.conf" -E "$tmp/sshd$n.log" &
-    daemons+=($!)
+    start_daemon sshd$n "$sshd" -D -f "$tmp/sshd$n.conf" -E "$daemon_logs/sshd$n.log"
+done
+for n in 2 3; do
+    await 10 "sshd listening on 127.0.0.$n:$port" listening 127.0.0.$n $port
 done
 cat > "$tmp/ssh_config" <<END
 Host h2
@@ -90,23 +87,20 @@ Host *
     StrictHostKeyChecking yes
     BatchMode yes
     LogLevel ERROR
+    ConnectTimeout 10
+    ServerAliveInterval 10
 END
 printf '#!/bin/sh\nexec ssh -F %s "$@"\n' "$tmp/ssh_config" > "$tmp/ssh"
 chmod +x "$tmp/ssh"
 
 name=login
-for try in $(seq 50); do
-    up=0
+logins() {
+    local h
     for h in h2 h3; do
-        [ "$("$tmp/ssh" $h 'command -v tarvo' 2>/dev/null)" = "$tmp/bin/tarvo" ] && up=$((up + 1))
+        [ "$(timeout 20 "$tmp/ssh" $h 'command -v tarvo' 2> /dev/null)" = "$tmp/bin/tarvo" ] || return 1
     done
-    [ $up -eq 2 ] && break
-    sleep 0.2
-done
-if [ $up -ne 2 ]; then
-    fail "no key login with tarvo on the PATH: $(cat "$tmp"/sshd*.log)"
-    exit 1
-fi
+}
+await 30 "key login to both hosts with tarvo on the PATH" logins
 
 export PATH=$tmp/bin:$PATH
 unset TARVO OSTREL
