@@ -45,3 +45,11 @@ add_test(NAME workflow.slurm
   COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/slurm_test.sh ${PROJECT_SOURCE_DIR}/workflow
     $<TARGET_FILE:tarvo> $<TARGET_FILE:tarvo-pileup>)
 set_tests_properties(workflow.slurm PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 600)
+# Both daemon tests, each started with a daemon that cannot start, end
+# within 30 seconds with the reason; skipped (77) where they skip.
+test_needs(daemons.fail_fast ROOT slurmctld slurm-wlm munged munge sshd openssh-server)
+add_test(NAME daemons.fail_fast
+  COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/daemons_test.sh ${CMAKE_CURRENT_LIST_DIR}
+    ${PROJECT_SOURCE_DIR}/workflow $<TARGET_FILE:tarvo> $<TARGET_FILE:tarvo-pileup>
+    -- ${PROJECT_BINARY_DIR} $<TARGET_FILE:gen_tarvo> $<TARGET_FILE:gen_bases>)
+set_tests_properties(daemons.fail_fast PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300)

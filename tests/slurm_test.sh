@@ -78,8 +78,13 @@ fail() {
 # What the daemons' logs say this machine lacks, in one line.
 lacks() {
     local line
-    line=$(grep -h 'No filesystem mounted on /sys/fs/cgroup' "$daemon_logs"/*.log | head -n 1)
-    [ -z "$line" ] || { echo "no cgroup file system mounted on /sys/fs/cgroup, which slurmd needs"; return; }
+    line=$(grep -h -e 'No filesystem mounted on /sys/fs/cgroup' -e 'Unable to initialize cgroup plugin' \
+        "$daemon_logs"/*.log | head -n 1)
+    if [ -n "$line" ]; then
+        line=$(grep -h /sys/fs/cgroup "$daemon_logs"/*.log | head -n 1)
+        echo "no usable cgroup file system on /sys/fs/cgroup, which slurmd needs: ${line#*error: }"
+        return
+    fi
     line=$(grep -h -e 'Unable to resolve' -e 'getaddrinfo() failed' "$daemon_logs"/*.log | head -n 1)
     [ -z "$line" ] || echo "a host name in slurm.conf does not resolve: ${line#*error: }"
 }
