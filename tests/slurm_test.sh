@@ -78,14 +78,14 @@ fail() {
 # What the daemons' logs say this machine lacks, in one line.
 lacks() {
     local line
-    line=$(grep -h -e 'No filesystem mounted on /sys/fs/cgroup' -e 'Unable to initialize cgroup plugin' \
+    line=$(grep -hs -e 'No filesystem mounted on /sys/fs/cgroup' -e 'Unable to initialize cgroup plugin' \
         "$daemon_logs"/*.log | head -n 1)
     if [ -n "$line" ]; then
-        line=$(grep -h /sys/fs/cgroup "$daemon_logs"/*.log | head -n 1)
+        line=$(grep -hs /sys/fs/cgroup "$daemon_logs"/*.log | head -n 1)
         echo "no usable cgroup file system on /sys/fs/cgroup, which slurmd needs: ${line#*error: }"
         return
     fi
-    line=$(grep -h -e 'Unable to resolve' -e 'getaddrinfo() failed' "$daemon_logs"/*.log | head -n 1)
+    line=$(grep -hs -e 'Unable to resolve' -e 'getaddrinfo() failed' "$daemon_logs"/*.log | head -n 1)
     [ -z "$line" ] || echo "a host name in slurm.conf does not resolve: ${line#*error: }"
 }
 nodes_idle() {
