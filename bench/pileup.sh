@@ -47,6 +47,12 @@ make() {
 
 . "$here/best.sh"
 
+ratio() {
+    awk -v a="$s_secs" -v b="$secs" -v c="$s_cpu" -v e="$cpu" 'BEGIN {
+        printf "ratio: %.1f times samtools elapsed, %.1f times on processor time\n",
+            a / (b ? b : 0.005), c / (e ? e : 0.005) }'
+}
+
 line() {
     awk -v name="$1" -v b="$bytes" -v s="$secs" -v c="$cpu" -v r="$rss" 'BEGIN {
         if (s == 0) s = 0.005; if (c == 0) c = 0.005
@@ -72,7 +78,48 @@ for set in "wide 2 1750000 30" "deep 1 20000 2000"; do
     best "$runs" sh -c '"$1" -r "$2.panel.tsv" -s /dev/null < "$2.pileup" > /dev/null' \
         sh "$build/tarvo-pileup" "$d"
     line "tarvo-pileup"
-    awk -v a="$s_secs" -v b="$secs" -v c="$s_cpu" -v e="$cpu" 'BEGIN {
-        printf "ratio: %.1f times samtools elapsed, %.1f times on processor time\n",
-            a / (b ? b : 0.005), c / (e ? e : 0.005) }'
+    ratio
+done
+
+# The dense load: a panel of every locus read 40 times over, -n 50, against
+# samtools without base alignment qualities (-B) or a quality floor (-Q 0),
+# its fastest way to the same text. tarvo-pileup's output must be the same
+# bytes as its plain build's (every number through the C++ library).
+make dense 2 1750000 40
+d=$data/dense
+printf '\ndense: 2 x 1750000 bases read 40x, panel of %d loci, -n 50\n' "$(wc -l < "$d.panel.tsv")"
+best 1 sh -c 'samtools mpileup -B -Q 0 -f "$1.fa" -l "$1.bed" "$1.bam" > "$1.pileup" 2> /dev/null' \
+    sh "$d"
+bytes=$(stat -c %s "$d.pileup")
+line "samtools -B -Q 0"
+s_secs=$secs s_cpu=$cpu
+best "$runs" sh -c '"$1" -r "$2.panel.tsv" -n 50 -s /dev/null < "$2.pileup" > /dev/null' \
+    sh "$build/tarvo-pileup" "$d"
+line "tarvo-pileup"
+ratio
+"$build/tarvo-pileup" -r "$d.panel.tsv" -n 50 < "$d.pileup" > "$d.obs"
+"$build/bench/pileup_plain" -r "$d.panel.tsv" -n 50 < "$d.pileup" | cmp - "$d.obs"
+echo "output: the same bytes as the plain build's"
+rm -f "$d.obs"
+
+# Many contigs: a million one-locus contigs, as a scaffold-level assembly
+# gives, against the same loci on 30 chromosomes; pileup text made here.
+contigs() {
+    local f=$data/contigs-$1
+    [ -s "$f.pileup" ] && return
+    awk -v k="$1" -v f="$f" 'BEGIN { OFS = "\t"
+        for (i = 0; i < 1000000; i++) {
+            if (k == 30) { c = "chr" int(i / 33334 + 1); p = i % 33334 + 1 } else { c = "ctg" i; p = 1 }
+            print c, p, "A", "C", "0.5", "0.25" > (f ".panel.tsv")
+            print c, p, "A", 3, ".,g", "II5" > (f ".pileup")
+        } }'
+}
+printf '\ncontigs: 10^6 loci, 3 reads each\n'
+for k in 30 1000000; do
+    contigs "$k"
+    f=$data/contigs-$k
+    bytes=$(stat -c %s "$f.pileup")
+    best "$runs" sh -c '"$1" -r "$2.panel.tsv" -s /dev/null < "$2.pileup" > /dev/null' \
+        sh "$build/tarvo-pileup" "$f"
+    line "$k chromosomes"
 done

@@ -49,18 +49,23 @@ bool drain(sink *s)
     return true;
 }
 
-void flush(sink *s)
+// Once a write of the observations has failed, some of them are lost or
+// cut, so from then on no site line may follow: its observation may be
+// among them.
+void flush_obs(outputs *o)
 {
-    if (!drain(s))
-        error("tarvo-pileup: cannot write %s: %s\n", s->name, strerror(errno));
+    if (!drain(&o->obs)) {
+        o->failed = true;
+        error("tarvo-pileup: cannot write %s: %s\n", o->obs.name, strerror(errno));
+    }
 }
 
 // Observations first, so that the sites file never runs ahead.
 void flush_both(outputs *o)
 {
-    flush(&o->obs);
-    if (o->sites.fd >= 0)
-        flush(&o->sites);
+    flush_obs(o);
+    if (o->sites.fd >= 0 && !drain(&o->sites))
+        error("tarvo-pileup: cannot write %s: %s\n", o->sites.name, strerror(errno));
 }
 
 // A failure ends the run through exit with lines still waiting; they
@@ -68,8 +73,13 @@ void flush_both(outputs *o)
 // left to tell, but it must not let the sites file run ahead.
 void at_exit()
 {
-    if (pending && drain(&pending->obs) && pending->sites.fd >= 0)
-        drain(&pending->sites);
+    outputs *o = pending;
+    if (!o || o->failed)
+        return;
+    if (!drain(&o->obs))
+        return;
+    if (o->sites.fd >= 0)
+        drain(&o->sites);
 }
 
 void make(sink *s, int fd, const char *name, size_t cap)
@@ -91,6 +101,8 @@ void out_open(outputs *o, const char *sites_path, int n)
     // number: codes, the eight frequencies and the error rates, each with
     // room for its longest form and a separator.
     o->n = n;
+    o->failed = false;
+    o->count = 0;
     o->line_max = 2 * (size_t)n + 8 * ITEM + ITEM * (size_t)n;
     make(&o->obs, 1, "standard output", BUFFER + o->line_max);
     o->pad = static_cast<char *>(malloc(4 * (size_t)n));
@@ -121,9 +133,10 @@ void put_observation(outputs *o, long used, const unsigned char *codes,
                      const unsigned char *quals, const double freq[8])
 {
     sink *s = &o->obs;
+    o->count++;
     const size_t pad = 2 * (size_t)(o->n - used);
     if (s->cap - s->len < o->line_max)
-        flush(s);
+        flush_obs(o);
     char *p = s->buf + s->len;
     for (long i = 0; i < used; i++) {
         p[0] = (char)('0' + codes[i]);

@@ -4,8 +4,9 @@
 #include "tarvo-pileup/lines.h"
 
 #include <cstdint>
+#include <ctime>
 #include <string>
-#include <unordered_map>
+#include <vector>
 
 // One locus of the panel: the frequencies of A, C, G, T in population 0,
 // then in population 1, as tarvo reads them; and, in the 6-column form,
@@ -16,33 +17,47 @@ struct site {
     double freq[8];
 };
 
-// Where a chromosome's lines begin.
+// Where a chromosome's lines begin, found by a hash of its name: 16 bytes
+// a chromosome, as an assembly of a million scaffolds has a million. The
+// name itself is read back from the file where it is needed. The top bit
+// of `at` marks a chromosome that the pileup has already left.
 struct start {
-    uint64_t offset;
-    long line;
+    uint64_t hash;
+    uint64_t at;
 };
 
 // The panel: its file, read a chromosome at a time from where the index
 // says it begins, so that memory grows with its chromosomes, not its loci.
 struct panel {
     lines in;
-    int columns; // 6 or 10
-    std::unordered_map<std::string, start> index;
-    std::string chrom; // the chromosome being read; empty when none
-    site at;           // its current locus
-    bool done;         // no more loci of chrom
+    int columns;              // 6 or 10
+    std::vector<start> index; // by hash, then offset
+    size_t current;           // the chromosome being read: its index entry
+    std::string chrom;        // and its name; empty when none
+    site at;                  // its current locus
+    bool done;                // no more loci of chrom
+    // What the first pass read: the file must stay so.
+    uint64_t dev, ino, size;
+    timespec mtime;
 };
 
 // Opens the file and reads it through once, checking every line and
 // noting where each chromosome begins.
 void panel_open(panel *pn, const char *path);
 
-// Moves to the first locus of chromosome `chrom`; false when the panel
-// has none.
-bool panel_chrom(panel *pn, const std::string &chrom);
+// The outcome of moving to a chromosome.
+enum { CHROM_NONE, CHROM_FOUND, CHROM_AGAIN };
+
+// Moves to the first locus of chromosome `chrom`: CHROM_NONE when the
+// panel has none, CHROM_AGAIN when an earlier call moved there and another
+// came between.
+int panel_chrom(panel *pn, const std::string &chrom);
 
 // Moves on to the first locus of the current chromosome at or past pos;
 // true when it is at pos.
 bool panel_find(panel *pn, uint64_t pos);
+
+// Ends the run if the file is no longer what the first pass read.
+void panel_unchanged(const panel *pn);
 
 #endif

@@ -21,6 +21,7 @@ struct locus {
     uint64_t pos;
     char ref;          // the reference base, as written
     long reads;        // reads showing a base
+    long ref_reads;    // of which showing the reference base (. or ,)
     unsigned char *code; // the first min(reads, keep) of them: BASE_*
     unsigned char *qual; // and their Phred qualities, 0 to 93
 };
