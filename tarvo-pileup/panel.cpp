@@ -163,7 +163,7 @@ bool changed(const panel *pn)
 // no names, so it finds them once the index is sorted.
 void repeats(panel *pn)
 {
-    const std::vector<start> &x = pn->index;
+    const std::deque<start> &x = pn->index;
     std::string name;
     field f;
     for (size_t i = 0; i < x.size(); i++)
@@ -213,7 +213,6 @@ void panel_open(panel *pn, const char *path)
         }
         prev_pos = s.pos;
     }
-    pn->index.shrink_to_fit();
     std::sort(pn->index.begin(), pn->index.end(), by_hash);
     repeats(pn);
     // The size and time once read through: a change from here on is one

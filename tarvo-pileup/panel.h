@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <ctime>
 #include <string>
-#include <vector>
+#include <deque>
 
 // One locus of the panel: the frequencies of A, C, G, T in population 0,
 // then in population 1, as tarvo reads them; and, in the 6-column form,
@@ -31,7 +31,7 @@ struct start {
 struct panel {
     lines in;
     int columns;              // 6 or 10
-    std::vector<start> index; // by hash, then offset
+    std::deque<start> index;  // by hash, then offset: no copy as it grows
     size_t current;           // the chromosome being read: its index entry
     std::string chrom;        // and its name; empty when none
     site at;                  // its current locus
