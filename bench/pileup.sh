@@ -24,7 +24,7 @@ mkdir -p "$data"
 for tool in samtools python3 /usr/bin/time; do
     command -v "$tool" > /dev/null || { echo "bench/pileup.sh needs $tool" >&2; exit 2; }
 done
-cmake --build "$build" --target tarvo-pileup > /dev/null
+cmake --build "$build" --target tarvo-pileup pileup_plain > /dev/null
 "$here/processor.sh"
 
 # make NAME CHROMS LENGTH DEPTH: reads, reference, panel and BED.

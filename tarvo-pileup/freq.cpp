@@ -31,3 +31,26 @@ bool read_number(const char *p, size_t len, double *v)
     *v = strtod(z, nullptr);
     return true;
 }
+
+bool plain_fraction(const char *p, size_t len)
+{
+#ifdef PILEUP_PLAIN
+    return (void)p, (void)len, false;
+#endif
+    if (len == 0 || len > 64)
+        return false;
+    size_t i = 0;
+    const char whole = p[0];
+    if (whole == '0' || whole == '1')
+        i = 1;
+    if (i == len)
+        return true;
+    if (p[i] != '.' || (i == 0 && len == 1))
+        return false;
+    // 1 may be followed by zeros only; 0 and nothing by any digits.
+    const unsigned top = whole == '1' ? 0 : 9;
+    for (i++; i < len; i++)
+        if ((unsigned)((unsigned char)p[i] - '0') > top)
+            return false;
+    return true;
+}

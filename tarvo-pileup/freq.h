@@ -9,4 +9,10 @@
 // number.
 bool read_number(const char *p, size_t len, double *v);
 
+// True when p[0..len) is a decimal that read_number takes and whose value
+// lies from 0 to 1, in the forms panels write (0, 1, 0.25, .5, 1.000);
+// false for any other text, which may still be such a number. A check
+// that needs no value, for the panel's first pass.
+bool plain_fraction(const char *p, size_t len);
+
 #endif

@@ -18,6 +18,7 @@ const size_t BUFFER = 1 << 16;
 // Room for any one item: a double in its shortest form is at most 24
 // bytes, a separator one more.
 const size_t ITEM = 32;
+const size_t SHORTEST = 24;
 
 // Each error rate as text, worked out once.
 struct eps_text {
@@ -25,6 +26,40 @@ struct eps_text {
     unsigned char len[94];
 };
 eps_text eps;
+
+// The shortest texts of the frequencies written last, by their bits. A
+// panel's frequencies are counts over a few hundred haplotypes, so few
+// values recur at every locus, and each costs a table look-up instead of
+// a shortest-form conversion. A slot holds the text of exactly its bits.
+struct freq_cache {
+    static const size_t SLOTS = 4096;
+    uint64_t bits[SLOTS];
+    char text[SLOTS][SHORTEST];
+    unsigned char len[SLOTS];
+};
+freq_cache cache;
+
+// Writes x in its shortest form at p; the end of what it wrote.
+char *put_freq(char *p, double x)
+{
+#ifdef PILEUP_PLAIN
+    return std::to_chars(p, p + ITEM, x).ptr;
+#endif
+    uint64_t b;
+    memcpy(&b, &x, sizeof b);
+    if (b == 0) { // +0, the most common frequency of all
+        *p = '0';
+        return p + 1;
+    }
+    size_t k = (size_t)((b * 0x9e3779b97f4a7c15u) >> 52);
+    if (cache.bits[k] != b) {
+        char *t = cache.text[k];
+        cache.len[k] = (unsigned char)(std::to_chars(t, t + SHORTEST, x).ptr - t);
+        cache.bits[k] = b;
+    }
+    memcpy(p, cache.text[k], SHORTEST);
+    return p + cache.len[k];
+}
 
 // What the exit handler writes: the outputs of the run.
 outputs *pending;
@@ -146,15 +181,16 @@ void put_observation(outputs *o, long used, const unsigned char *codes,
     memcpy(p, o->pad, pad);
     p += pad;
     for (int i = 0; i < 8; i++) {
-        if (freq[i] == 0 && !std::signbit(freq[i]))
-            *p++ = '0';
-        else
-            p = std::to_chars(p, p + ITEM, freq[i]).ptr;
+        p = put_freq(p, freq[i]);
         *p++ = ' ';
     }
     for (long i = 0; i < used; i++) {
+#ifdef PILEUP_PLAIN
+        p = std::to_chars(p, p + ITEM, phred_eps[quals[i]]).ptr;
+#else
         memcpy(p, eps.text[quals[i]], ITEM);
         p += eps.len[quals[i]];
+#endif
         *p++ = ' ';
     }
     // Padding takes an error rate that tarvo never uses: it skips sites

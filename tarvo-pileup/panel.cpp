@@ -33,6 +33,9 @@ int base(field f)
 
 double frequency(const panel *pn, field f)
 {
+    // The first pass needs only to know that the text is a frequency.
+    if (pn->checking && plain_fraction(f.p, f.len))
+        return 0;
     double v;
     if (!read_number(f.p, f.len, &v) || !(v >= 0 && v <= 1))
         error("tarvo-pileup: %s, line %ld: frequency \"%.*s\" is not a number from 0 to 1\n",
@@ -197,6 +200,7 @@ void panel_open(panel *pn, const char *path)
     pn->current = 0;
 
     // The checking pass: every line, and the order of the loci.
+    pn->checking = true;
     std::string prev;
     uint64_t prev_pos = 0;
     field chrom;
@@ -213,6 +217,7 @@ void panel_open(panel *pn, const char *path)
         }
         prev_pos = s.pos;
     }
+    pn->checking = false;
     std::sort(pn->index.begin(), pn->index.end(), by_hash);
     repeats(pn);
     // The size and time once read through: a change from here on is one

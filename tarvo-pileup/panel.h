@@ -36,6 +36,7 @@ struct panel {
     std::string chrom;        // and its name; empty when none
     site at;                  // its current locus
     bool done;                // no more loci of chrom
+    bool checking;            // in the first pass, which keeps no values
     // What the first pass read: the file must stay so.
     uint64_t dev, ino, size;
     timespec mtime;

@@ -184,14 +184,15 @@ void pileup_line(const char *p, size_t len, const char *name, long line, layout 
 
     const unsigned char *b = (const unsigned char *)col[4], *be = b + clen[4];
     const unsigned char *qs = (const unsigned char *)col[5], *qe = qs + clen[5];
-    uint64_t entries = 0;
     long reads = 0, refs = 0;
     char text[8];
+    long nobase = 0;
+    // Locals, as stores of bytes may alias any field of *l.
+    unsigned char *const codes = l->code, *const quals = l->qual;
     while (b < be) {
         unsigned char c = *b++;
-        switch (bases.k[c]) {
-        case READ:
-        case NOBASE: {
+        const kind k = bases.k[c];
+        if (k == READ || k == NOBASE) {
             if (qs == qe)
                 error("tarvo-pileup: %s, line %ld: fewer qualities (%zu) than bases\n", name,
                       line, clen[5]);
@@ -200,17 +201,24 @@ void pileup_line(const char *p, size_t len, const char *name, long line, layout 
                 error("tarvo-pileup: %s, line %ld: quality \"%s\" is not Phred+33 "
                       "(\"!\" to \"~\")\n",
                       name, line, shown(qs[-1], text));
-            entries++;
-            if (bases.k[c] == READ) {
-                refs += bases.code[c] == BASE_REF;
-                if (reads < keep) {
-                    l->code[reads] = bases.code[c];
-                    l->qual[reads] = (unsigned char)qual;
-                }
-                reads++;
+            if (k == NOBASE) {
+                nobase++;
+                continue;
             }
-            break;
+            // The reads past the first keep all land in the spare slot,
+            // which spares a branch on every read.
+            const unsigned char code = bases.code[c];
+            const long at = reads < keep ? reads : keep;
+            codes[at] = code;
+            quals[at] = (unsigned char)qual;
+            refs += code == BASE_REF;
+            reads++;
+            continue;
         }
+        switch (k) {
+        case READ:
+        case NOBASE:
+            break;
         case START:
             if (b == be)
                 error("tarvo-pileup: %s, line %ld: \"^\" ends the bases, without its "
@@ -244,6 +252,7 @@ void pileup_line(const char *p, size_t len, const char *name, long line, layout 
                   shown(c, text));
         }
     }
+    const uint64_t entries = (uint64_t)(reads + nobase);
     if (qs != qe)
         error("tarvo-pileup: %s, line %ld: more qualities (%zu) than bases (%llu)\n", name,
               line, clen[5], (unsigned long long)entries);

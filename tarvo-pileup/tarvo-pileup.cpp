@@ -147,7 +147,7 @@ int main(int argc, char **argv)
     const char *name = "standard input";
     static lines in;
     lines_open(&in, 0, name);
-    std::vector<unsigned char> codes(n), quals(n);
+    std::vector<unsigned char> codes(n + 1), quals(n + 1);
     locus l;
     l.code = codes.data();
     l.qual = quals.data();

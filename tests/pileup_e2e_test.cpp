@@ -11,6 +11,7 @@
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 #include <fstream>
 #include <string>
 #include <unistd.h>
@@ -325,6 +326,26 @@ TEST(PileupNumber, RangeEnds)
         double v;
         EXPECT_FALSE(read_number(t, strlen(t), &v)) << t;
     }
+}
+
+// The first pass's check without a value against the reader: what it
+// takes is a number from 0 to 1, on random short texts of the characters
+// numbers are made of; and it takes the forms panels write.
+TEST(PileupNumber, PlainFraction)
+{
+    std::mt19937_64 rng(22);
+    const char pick[] = "0011..59e-";
+    for (int i = 0; i < 200000; i++) {
+        std::string t;
+        for (size_t k = rng() % 9; k > 0; k--)
+            t += pick[rng() % 10];
+        double v;
+        if (plain_fraction(t.data(), t.size())) {
+            ASSERT_TRUE(read_number(t.data(), t.size(), &v) && v >= 0 && v <= 1) << t;
+        }
+    }
+    for (const char *t : {"0", "1", "0.25", ".5", "1.000", "0.", "0.000001"})
+        EXPECT_TRUE(plain_fraction(t, strlen(t))) << t;
 }
 
 } // namespace
