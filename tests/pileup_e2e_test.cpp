@@ -110,7 +110,7 @@ TEST(PileupRun, Table)
         {"carriage return", "", {}, good + "chr1\t20\tC\t2\t.,\tII\r\n",
          pre + "the line ends in a carriage return (a file with DOS line ends); remove them, "
                "for example with tr -d '\\r'\n", obs, 2},
-        {"base modifications of -M", "", {}, good + "chr1\t20\tC\t1\t.[C+m]\tI\n",
+        {"base modifications of -M", "", {}, good + "chr1\t20\tC\t1\tC[+m179+h40]\tI\n",
          pre + "\"[\" in the bases column: base modifications, which samtools mpileup -M "
                "(--output-mods) writes there; make the pileup without that option\n", obs, 2},
         {"chromosome outside the panel again", "", {},
