@@ -5,7 +5,8 @@
 #include "tarvo-pileup/order.h"
 #include "tarvo-pileup/pileup.h"
 
-#include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -135,9 +136,10 @@ uint64_t hash(const char *p, size_t len)
 
 const uint64_t LEFT = uint64_t(1) << 63;
 
-bool by_hash(const start &a, const start &b)
+// The slot of the table where the search for hash h begins.
+size_t slot(const panel *pn, uint64_t h)
 {
-    return a.hash < b.hash || (a.hash == b.hash && a.at < b.at);
+    return (size_t)((h * 0x9e3779b97f4a7c15u) >> pn->shift);
 }
 
 // Moves to the first locus of the chromosome whose lines begin at off;
@@ -162,24 +164,39 @@ bool changed(const panel *pn)
           pn->in.name);
 }
 
-// Two chromosomes of the index with the same name: the first pass kept
-// no names, so it finds them once the index is sorted.
-void repeats(panel *pn)
+// The table of the chromosomes by hash, filled once their number is
+// known: at most three quarters full, so a search ends after a slot or two.
+// Two of the same name are found here: the first pass kept no names.
+void tabulate(panel *pn)
 {
     const std::deque<start> &x = pn->index;
+    if (x.size() >= UINT32_MAX)
+        error("tarvo-pileup: %s: more than %u chromosomes\n", pn->in.name, UINT32_MAX - 1);
+    int bits = 1;
+    while (((size_t)3 << bits) < 4 * x.size())
+        bits++;
+    pn->shift = 64 - bits;
+    pn->slots.assign((size_t)1 << bits, 0);
+    const size_t mask = pn->slots.size() - 1;
     std::string name;
     field f;
-    for (size_t i = 0; i < x.size(); i++)
-        for (size_t j = i + 1; j < x.size() && x[j].hash == x[i].hash; j++) {
-            first_site(pn, x[i].at, &f);
+    for (size_t i = 0; i < x.size(); i++) {
+        size_t j = slot(pn, x[i].hash);
+        for (; pn->slots[j]; j = (j + 1) & mask) {
+            const start &e = x[pn->slots[j] - 1];
+            if (e.hash != x[i].hash)
+                continue;
+            first_site(pn, e.at, &f);
             name.assign(f.p, f.len);
-            first_site(pn, x[j].at, &f);
+            first_site(pn, x[i].at, &f);
             if (same(f, name))
                 error("tarvo-pileup: %s, line %ld: chromosome %s again, after others; its "
                       "loci must come together (they began at line %ld)\n",
-                      pn->in.name, line_at(&pn->in, x[j].at), name.c_str(),
-                      line_at(&pn->in, x[i].at));
+                      pn->in.name, line_at(&pn->in, x[i].at), name.c_str(),
+                      line_at(&pn->in, e.at));
         }
+        pn->slots[j] = (uint32_t)(i + 1);
+    }
 }
 
 } // namespace
@@ -197,7 +214,7 @@ void panel_open(panel *pn, const char *path)
     lines_open(&pn->in, fd, path);
     pn->columns = 0;
     pn->done = true;
-    pn->current = 0;
+    pn->current = SIZE_MAX - 1; // none: no chromosome is "next"
 
     // The checking pass: every line, and the order of the loci.
     pn->checking = true;
@@ -218,8 +235,7 @@ void panel_open(panel *pn, const char *path)
         prev_pos = s.pos;
     }
     pn->checking = false;
-    std::sort(pn->index.begin(), pn->index.end(), by_hash);
-    repeats(pn);
+    tabulate(pn);
     // The size and time once read through: a change from here on is one
     // the checks above did not see.
     if (fstat(fd, &st) != 0)
@@ -228,26 +244,51 @@ void panel_open(panel *pn, const char *path)
     pn->mtime = st.st_mtim;
 }
 
+namespace {
+
+// Moves to chromosome `chrom` if entry i of the index is it.
+int visit(panel *pn, size_t i, const std::string &chrom)
+{
+    start &e = pn->index[i];
+    field f;
+    bool any = first_site(pn, e.at & ~LEFT, &f);
+    if (!any || !same(f, chrom)) {
+        // Another name of the same hash, or the file is not what it was.
+        if (!any || changed(pn))
+            gone(pn);
+        return CHROM_NONE;
+    }
+    if (e.at & LEFT)
+        return CHROM_AGAIN;
+    e.at |= LEFT;
+    pn->current = i;
+    pn->done = false;
+    return CHROM_FOUND;
+}
+
+} // namespace
+
 int panel_chrom(panel *pn, const std::string &chrom)
 {
     pn->chrom = chrom;
     pn->done = true;
     const uint64_t h = hash(chrom.data(), chrom.size());
-    auto at = std::lower_bound(pn->index.begin(), pn->index.end(), start{h, 0}, by_hash);
-    for (; at != pn->index.end() && at->hash == h; ++at) {
-        field f;
-        bool any = first_site(pn, at->at & ~LEFT, &f);
-        if (any && same(f, chrom)) {
-            if (at->at & LEFT)
-                return CHROM_AGAIN;
-            at->at |= LEFT;
-            pn->current = (size_t)(at - pn->index.begin());
-            pn->done = false;
-            return CHROM_FOUND;
+    // A pileup mostly takes the chromosomes in the panel's order: the one
+    // after the last is next to it, with no search.
+    const size_t next = pn->current + 1;
+    if (next < pn->index.size() && pn->index[next].hash == h) {
+        int r = visit(pn, next, chrom);
+        if (r != CHROM_NONE)
+            return r;
+    }
+    const size_t mask = pn->slots.size() - 1;
+    for (size_t j = slot(pn, h); pn->slots[j]; j = (j + 1) & mask) {
+        const size_t i = pn->slots[j] - 1;
+        if (pn->index[i].hash == h) {
+            int r = visit(pn, i, chrom);
+            if (r != CHROM_NONE)
+                return r;
         }
-        // Another name of the same hash, or the file is not what it was.
-        if (!any || changed(pn))
-            gone(pn);
     }
     return CHROM_NONE;
 }

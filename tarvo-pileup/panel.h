@@ -7,6 +7,7 @@
 #include <ctime>
 #include <string>
 #include <deque>
+#include <vector>
 
 // One locus of the panel: the frequencies of A, C, G, T in population 0,
 // then in population 1, as tarvo reads them; and, in the 6-column form,
@@ -17,10 +18,12 @@ struct site {
     double freq[8];
 };
 
-// Where a chromosome's lines begin, found by a hash of its name: 16 bytes
-// a chromosome, as an assembly of a million scaffolds has a million. The
-// name itself is read back from the file where it is needed. The top bit
-// of `at` marks a chromosome that the pileup has already left.
+// Where a chromosome's lines begin, and a hash of its name, in the order
+// of the file; the top bit of `at` marks a chromosome that the pileup has
+// already left. With the table of slots (3 to 11 bytes a chromosome) this
+// is 19 to 27 bytes a chromosome, as an assembly of a million scaffolds
+// has a million; the names themselves are read back from the file where
+// they are needed.
 struct start {
     uint64_t hash;
     uint64_t at;
@@ -31,7 +34,9 @@ struct start {
 struct panel {
     lines in;
     int columns;              // 6 or 10
-    std::deque<start> index;  // by hash, then offset: no copy as it grows
+    std::deque<start> index;  // grows by blocks, without a vector's copy
+    std::vector<uint32_t> slots; // by hash: 1 + an entry of index, or 0
+    int shift;                // 64 less the bits of a slot's number
     size_t current;           // the chromosome being read: its index entry
     std::string chrom;        // and its name; empty when none
     site at;                  // its current locus
