@@ -11,9 +11,12 @@
 # file and tarvo-pileup reading that file (RUNS times, default 3; each
 # figure is the best run). The ratio is given on elapsed time and on
 # processor time (user + system), which a busy machine disturbs less. A
-# second set, 20 kb read 2000 times over, shows memory at depth. The first
-# line of the output names the processor (bench/processor.sh). Needs
-# samtools, python3 and /usr/bin/time.
+# second set, 20 kb read 2000 times over, shows memory at depth. A third,
+# 40 times over with -n 50, is timed against samtools mpileup -B -Q 0, and
+# its output checked byte for byte against the plain build's
+# (pileup_plain). Last, 10^6 loci as a million one-locus contigs and on 30
+# chromosomes. The first line of the output names the processor
+# (bench/processor.sh). Needs samtools, python3 and /usr/bin/time.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
