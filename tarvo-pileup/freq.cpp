@@ -1,41 +1,56 @@
 #include "tarvo-pileup/freq.h"
 
 #include <charconv>
-#include <cstdint>
-
-namespace {
-
-// Powers of ten that a double holds exactly.
-constexpr double exact[16] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                              1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
-
-} // namespace
+#include <cstdlib>
+#include <cstring>
+#include <string>
 
 bool read_number(const char *p, size_t len, double *v)
 {
-    // A frequency is mostly a short decimal such as 0.25 or 0.018: with at
-    // most 15 digits both its digits as a whole number and the power of
-    // ten below them are exact doubles, so one division rounds once, to
-    // the nearest double, as the full conversion would.
-    uint64_t m = 0;
-    size_t digits = 0, frac = 0, i = 0;
-    bool point = false;
-    for (; i < len && digits <= 15; i++) {
-        unsigned d = (unsigned char)p[i] - '0';
-        if (d < 10) {
-            m = 10 * m + d;
-            digits++;
-            frac += point;
-        } else if (p[i] == '.' && !point) {
-            point = true;
-        } else {
-            break;
-        }
-    }
-    if (i == len && digits > 0 && digits <= 15) {
-        *v = (double)m / exact[frac];
-        return true;
-    }
     auto r = std::from_chars(p, p + len, *v);
-    return r.ec == std::errc() && r.ptr == p + len;
+    if (r.ptr != p + len)
+        return false;
+    if (r.ec == std::errc())
+        return true;
+    if (r.ec != std::errc::result_out_of_range)
+        return false;
+    // A number too small for a subnormal (1e-400) rounds to zero, as one
+    // just within that range (1e-320) rounds to the nearest subnormal;
+    // the library refuses the first and leaves the value to strtod, which
+    // rounds it. The text is a plain decimal here, so both read it alike.
+    char text[64];
+    std::string big;
+    const char *z = text;
+    if (len < sizeof text) {
+        memcpy(text, p, len);
+        text[len] = 0;
+    } else {
+        big.assign(p, len);
+        z = big.c_str();
+    }
+    *v = strtod(z, nullptr);
+    return true;
+}
+
+bool plain_fraction(const char *p, size_t len)
+{
+#ifdef PILEUP_PLAIN
+    return (void)p, (void)len, false;
+#endif
+    if (len == 0 || len > 64)
+        return false;
+    size_t i = 0;
+    const char whole = p[0];
+    if (whole == '0' || whole == '1')
+        i = 1;
+    if (i == len)
+        return true;
+    if (p[i] != '.' || (i == 0 && len == 1))
+        return false;
+    // 1 may be followed by zeros only; 0 and nothing by any digits.
+    const unsigned top = whole == '1' ? 0 : 9;
+    for (i++; i < len; i++)
+        if ((unsigned)((unsigned char)p[i] - '0') > top)
+            return false;
+    return true;
 }

@@ -13,6 +13,10 @@ namespace {
 // of everyday depth are far shorter.
 const size_t BLOCK = 1 << 18;
 
+// The first read after a jump: a chromosome of a scaffold-level assembly
+// may be one line long.
+const size_t JUMP = 1 << 12;
+
 void fill(lines *r)
 {
     // Keep the line under way, at the front.
@@ -26,14 +30,17 @@ void fill(lines *r)
         char *b = static_cast<char *>(realloc(r->buf, 2 * r->cap));
         if (!b)
             error("tarvo-pileup: %s, line %ld: out of memory for a line of %zu bytes\n",
-                  r->name, r->line + 1, r->end);
+                  r->name, line_number(r) + 1, r->end);
         r->buf = b;
         r->cap *= 2;
     }
     for (;;) {
-        ssize_t n = read(r->fd, r->buf + r->end, r->cap - r->end);
+        size_t room = r->cap - r->end;
+        ssize_t n = read(r->fd, r->buf + r->end, room < r->want ? room : r->want);
         if (n > 0) {
             r->end += static_cast<size_t>(n);
+            if (r->want < BLOCK)
+                r->want *= 2;
             return;
         }
         if (n == 0) {
@@ -58,7 +65,9 @@ void lines_open(lines *r, int fd, const char *name)
     r->pos = r->end = 0;
     r->eof = false;
     r->at = 0;
+    r->want = BLOCK;
     r->line = 0;
+    r->origin = 0;
 }
 
 bool next_line(lines *r, const char **p, size_t *len)
@@ -88,12 +97,41 @@ bool next_line(lines *r, const char **p, size_t *len)
     }
 }
 
-void lines_seek(lines *r, uint64_t off, long line)
+void lines_seek(lines *r, uint64_t off)
 {
+    r->line = 0;
+    r->origin = off;
+    // The bytes in the buffer stay what the file holds there, and the
+    // file's position stays at their end.
+    if (off >= r->at && off <= r->at + r->end) {
+        r->pos = static_cast<size_t>(off - r->at);
+        return;
+    }
     if (lseek(r->fd, static_cast<off_t>(off), SEEK_SET) < 0)
         error("tarvo-pileup: cannot seek in %s: %s\n", r->name, strerror(errno));
     r->pos = r->end = 0;
     r->eof = false;
     r->at = off;
-    r->line = line - 1;
+    r->want = JUMP;
+}
+
+long line_at(const lines *r, uint64_t off)
+{
+    char b[1 << 16];
+    long n = 1;
+    for (uint64_t at = 0; at < off;) {
+        size_t k = off - at < sizeof b ? static_cast<size_t>(off - at) : sizeof b;
+        ssize_t got = pread(r->fd, b, k, static_cast<off_t>(at));
+        if (got <= 0)
+            break;
+        for (ssize_t i = 0; i < got; i++)
+            n += b[i] == '\n';
+        at += static_cast<uint64_t>(got);
+    }
+    return n;
+}
+
+long line_number(const lines *r)
+{
+    return r->origin == 0 ? r->line : line_at(r, r->origin) - 1 + r->line;
 }

@@ -16,7 +16,12 @@ struct lines {
     size_t end;   // end of the bytes read
     bool eof;     // nothing more will come
     uint64_t at;  // file offset of buf[0]
-    long line;    // number of the line last handed out
+    size_t want;  // most bytes the next read asks for
+    // The number of the line last handed out is line, counted from the
+    // line that begins at offset origin: after a seek the number from the
+    // file's start is known only by counting, which only a message needs.
+    long line;
+    uint64_t origin;
 };
 
 void lines_open(lines *r, int fd, const char *name);
@@ -31,7 +36,15 @@ inline uint64_t next_offset(const lines *r)
     return r->at + r->pos;
 }
 
-// Moves a seekable file to offset off, whose line has the number line.
-void lines_seek(lines *r, uint64_t off, long line);
+// Moves a seekable file to offset off, where a line begins: within the
+// buffer when it holds that offset, else by a read of a few KiB, growing
+// again as the lines are read on, so that a jump costs what it reads.
+void lines_seek(lines *r, uint64_t off);
+
+// The number, from the file's start, of the line last handed out.
+long line_number(const lines *r);
+
+// The number of the line that begins at offset off of a seekable file.
+long line_at(const lines *r, uint64_t off);
 
 #endif

@@ -15,7 +15,7 @@ inline void ascending(const lines *in, const std::string &chrom, uint64_t pos, u
     if (pos <= before)
         error("tarvo-pileup: %s, line %ld: position %llu of %s is not above the one "
               "before, %llu\n",
-              in->name, in->line, (unsigned long long)pos, chrom.c_str(),
+              in->name, line_number(in), (unsigned long long)pos, chrom.c_str(),
               (unsigned long long)before);
 }
 

@@ -18,6 +18,7 @@ const size_t BUFFER = 1 << 16;
 // Room for any one item: a double in its shortest form is at most 24
 // bytes, a separator one more.
 const size_t ITEM = 32;
+const size_t SHORTEST = 24;
 
 // Each error rate as text, worked out once.
 struct eps_text {
@@ -25,6 +26,40 @@ struct eps_text {
     unsigned char len[94];
 };
 eps_text eps;
+
+// The shortest texts of the frequencies written last, by their bits. A
+// panel's frequencies are counts over a few hundred haplotypes, so few
+// values recur at every locus, and each costs a table look-up instead of
+// a shortest-form conversion. A slot holds the text of exactly its bits.
+struct freq_cache {
+    static const size_t SLOTS = 4096;
+    uint64_t bits[SLOTS];
+    char text[SLOTS][SHORTEST];
+    unsigned char len[SLOTS];
+};
+freq_cache cache;
+
+// Writes x in its shortest form at p; the end of what it wrote.
+char *put_freq(char *p, double x)
+{
+#ifdef PILEUP_PLAIN
+    return std::to_chars(p, p + ITEM, x).ptr;
+#endif
+    uint64_t b;
+    memcpy(&b, &x, sizeof b);
+    if (b == 0) { // +0, the most common frequency of all
+        *p = '0';
+        return p + 1;
+    }
+    size_t k = (size_t)((b * 0x9e3779b97f4a7c15u) >> 52);
+    if (cache.bits[k] != b) {
+        char *t = cache.text[k];
+        cache.len[k] = (unsigned char)(std::to_chars(t, t + SHORTEST, x).ptr - t);
+        cache.bits[k] = b;
+    }
+    memcpy(p, cache.text[k], SHORTEST);
+    return p + cache.len[k];
+}
 
 // What the exit handler writes: the outputs of the run.
 outputs *pending;
@@ -49,18 +84,23 @@ bool drain(sink *s)
     return true;
 }
 
-void flush(sink *s)
+// Once a write of the observations has failed, some of them are lost or
+// cut, so from then on no site line may follow: its observation may be
+// among them.
+void flush_obs(outputs *o)
 {
-    if (!drain(s))
-        error("tarvo-pileup: cannot write %s: %s\n", s->name, strerror(errno));
+    if (!drain(&o->obs)) {
+        o->failed = true;
+        error("tarvo-pileup: cannot write %s: %s\n", o->obs.name, strerror(errno));
+    }
 }
 
 // Observations first, so that the sites file never runs ahead.
 void flush_both(outputs *o)
 {
-    flush(&o->obs);
-    if (o->sites.fd >= 0)
-        flush(&o->sites);
+    flush_obs(o);
+    if (o->sites.fd >= 0 && !drain(&o->sites))
+        error("tarvo-pileup: cannot write %s: %s\n", o->sites.name, strerror(errno));
 }
 
 // A failure ends the run through exit with lines still waiting; they
@@ -68,8 +108,13 @@ void flush_both(outputs *o)
 // left to tell, but it must not let the sites file run ahead.
 void at_exit()
 {
-    if (pending && drain(&pending->obs) && pending->sites.fd >= 0)
-        drain(&pending->sites);
+    outputs *o = pending;
+    if (!o || o->failed)
+        return;
+    if (!drain(&o->obs))
+        return;
+    if (o->sites.fd >= 0)
+        drain(&o->sites);
 }
 
 void make(sink *s, int fd, const char *name, size_t cap)
@@ -91,6 +136,8 @@ void out_open(outputs *o, const char *sites_path, int n)
     // number: codes, the eight frequencies and the error rates, each with
     // room for its longest form and a separator.
     o->n = n;
+    o->failed = false;
+    o->count = 0;
     o->line_max = 2 * (size_t)n + 8 * ITEM + ITEM * (size_t)n;
     make(&o->obs, 1, "standard output", BUFFER + o->line_max);
     o->pad = static_cast<char *>(malloc(4 * (size_t)n));
@@ -121,9 +168,10 @@ void put_observation(outputs *o, long used, const unsigned char *codes,
                      const unsigned char *quals, const double freq[8])
 {
     sink *s = &o->obs;
+    o->count++;
     const size_t pad = 2 * (size_t)(o->n - used);
     if (s->cap - s->len < o->line_max)
-        flush(s);
+        flush_obs(o);
     char *p = s->buf + s->len;
     for (long i = 0; i < used; i++) {
         p[0] = (char)('0' + codes[i]);
@@ -133,15 +181,16 @@ void put_observation(outputs *o, long used, const unsigned char *codes,
     memcpy(p, o->pad, pad);
     p += pad;
     for (int i = 0; i < 8; i++) {
-        if (freq[i] == 0 && !std::signbit(freq[i]))
-            *p++ = '0';
-        else
-            p = std::to_chars(p, p + ITEM, freq[i]).ptr;
+        p = put_freq(p, freq[i]);
         *p++ = ' ';
     }
     for (long i = 0; i < used; i++) {
+#ifdef PILEUP_PLAIN
+        p = std::to_chars(p, p + ITEM, phred_eps[quals[i]]).ptr;
+#else
         memcpy(p, eps.text[quals[i]], ITEM);
         p += eps.len[quals[i]];
+#endif
         *p++ = ' ';
     }
     // Padding takes an error rate that tarvo never uses: it skips sites

@@ -21,6 +21,8 @@ struct outputs {
     sink obs;
     sink sites;
     int n;            // sites per observation
+    bool failed;      // a write of the observations failed
+    uint64_t count;   // observations put
     size_t line_max;  // the longest observation line
     char *pad;        // "5 " n times, then "0 " n times
 };

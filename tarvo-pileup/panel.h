@@ -4,8 +4,10 @@
 #include "tarvo-pileup/lines.h"
 
 #include <cstdint>
+#include <ctime>
 #include <string>
-#include <unordered_map>
+#include <deque>
+#include <vector>
 
 // One locus of the panel: the frequencies of A, C, G, T in population 0,
 // then in population 1, as tarvo reads them; and, in the 6-column form,
@@ -16,33 +18,52 @@ struct site {
     double freq[8];
 };
 
-// Where a chromosome's lines begin.
+// Where a chromosome's lines begin, and a hash of its name, in the order
+// of the file; the top bit of `at` marks a chromosome that the pileup has
+// already left. With the table of slots (3 to 11 bytes a chromosome) this
+// is 19 to 27 bytes a chromosome, as an assembly of a million scaffolds
+// has a million; the names themselves are read back from the file where
+// they are needed.
 struct start {
-    uint64_t offset;
-    long line;
+    uint64_t hash;
+    uint64_t at;
 };
 
 // The panel: its file, read a chromosome at a time from where the index
 // says it begins, so that memory grows with its chromosomes, not its loci.
 struct panel {
     lines in;
-    int columns; // 6 or 10
-    std::unordered_map<std::string, start> index;
-    std::string chrom; // the chromosome being read; empty when none
-    site at;           // its current locus
-    bool done;         // no more loci of chrom
+    int columns;              // 6 or 10
+    std::deque<start> index;  // grows by blocks, without a vector's copy
+    std::vector<uint32_t> slots; // by hash: 1 + an entry of index, or 0
+    int shift;                // 64 less the bits of a slot's number
+    size_t current;           // the chromosome being read: its index entry
+    std::string chrom;        // and its name; empty when none
+    site at;                  // its current locus
+    bool done;                // no more loci of chrom
+    bool checking;            // in the first pass, which keeps no values
+    // What the first pass read: the file must stay so.
+    uint64_t dev, ino, size;
+    timespec mtime;
 };
 
 // Opens the file and reads it through once, checking every line and
 // noting where each chromosome begins.
 void panel_open(panel *pn, const char *path);
 
-// Moves to the first locus of chromosome `chrom`; false when the panel
-// has none.
-bool panel_chrom(panel *pn, const std::string &chrom);
+// The outcome of moving to a chromosome.
+enum { CHROM_NONE, CHROM_FOUND, CHROM_AGAIN };
+
+// Moves to the first locus of chromosome `chrom`: CHROM_NONE when the
+// panel has none, CHROM_AGAIN when an earlier call moved there and another
+// came between.
+int panel_chrom(panel *pn, const std::string &chrom);
 
 // Moves on to the first locus of the current chromosome at or past pos;
 // true when it is at pos.
 bool panel_find(panel *pn, uint64_t pos);
+
+// Ends the run if the file is no longer what the first pass read.
+void panel_unchanged(const panel *pn);
 
 #endif

@@ -140,6 +140,10 @@ void pileup_line(const char *p, size_t len, const char *name, long line, layout 
             break;
         q = tab + 1;
     }
+    if (len > 0 && p[len - 1] == '\r')
+        error("tarvo-pileup: %s, line %ld: the line ends in a carriage return (a file "
+              "with DOS line ends); remove them, for example with tr -d '\\r'\n",
+              name, line);
     if (columns < 6)
         error("tarvo-pileup: %s, line %ld: %zu columns; a pileup line has at least 6 "
               "(chromosome, position, reference base, depth, bases, qualities)\n",
@@ -170,6 +174,7 @@ void pileup_line(const char *p, size_t len, const char *name, long line, layout 
         error("tarvo-pileup: %s, line %ld: depth \"%.*s\" is not a number\n", name, line,
               (int)clen[3], col[3]);
     l->reads = 0;
+    l->ref_reads = 0;
     if (depth == 0) {
         if (clen[4] != 1 || col[4][0] != '*' || clen[5] != 1 || col[5][0] != '*')
             error("tarvo-pileup: %s, line %ld: depth 0 needs \"*\" for bases and qualities\n",
@@ -179,14 +184,15 @@ void pileup_line(const char *p, size_t len, const char *name, long line, layout 
 
     const unsigned char *b = (const unsigned char *)col[4], *be = b + clen[4];
     const unsigned char *qs = (const unsigned char *)col[5], *qe = qs + clen[5];
-    uint64_t entries = 0;
-    long reads = 0;
+    long reads = 0, refs = 0;
     char text[8];
+    long nobase = 0;
+    // Locals, as stores of bytes may alias any field of *l.
+    unsigned char *const codes = l->code, *const quals = l->qual;
     while (b < be) {
         unsigned char c = *b++;
-        switch (bases.k[c]) {
-        case READ:
-        case NOBASE: {
+        const kind k = bases.k[c];
+        if (k == READ || k == NOBASE) {
             if (qs == qe)
                 error("tarvo-pileup: %s, line %ld: fewer qualities (%zu) than bases\n", name,
                       line, clen[5]);
@@ -195,16 +201,24 @@ void pileup_line(const char *p, size_t len, const char *name, long line, layout 
                 error("tarvo-pileup: %s, line %ld: quality \"%s\" is not Phred+33 "
                       "(\"!\" to \"~\")\n",
                       name, line, shown(qs[-1], text));
-            entries++;
-            if (bases.k[c] == READ) {
-                if (reads < keep) {
-                    l->code[reads] = bases.code[c];
-                    l->qual[reads] = (unsigned char)qual;
-                }
-                reads++;
+            if (k == NOBASE) {
+                nobase++;
+                continue;
             }
-            break;
+            // The reads past the first keep all land in the spare slot,
+            // which spares a branch on every read.
+            const unsigned char code = bases.code[c];
+            const long at = reads < keep ? reads : keep;
+            codes[at] = code;
+            quals[at] = (unsigned char)qual;
+            refs += code == BASE_REF;
+            reads++;
+            continue;
         }
+        switch (k) {
+        case READ:
+        case NOBASE:
+            break;
         case START:
             if (b == be)
                 error("tarvo-pileup: %s, line %ld: \"^\" ends the bases, without its "
@@ -229,10 +243,16 @@ void pileup_line(const char *p, size_t len, const char *name, long line, layout 
             break;
         }
         case BAD:
+            if (c == '[')
+                error("tarvo-pileup: %s, line %ld: \"[\" in the bases column: base "
+                      "modifications, which samtools mpileup -M (--output-mods) writes there; "
+                      "make the pileup without that option\n",
+                      name, line);
             error("tarvo-pileup: %s, line %ld: \"%s\" in the bases column\n", name, line,
                   shown(c, text));
         }
     }
+    const uint64_t entries = (uint64_t)(reads + nobase);
     if (qs != qe)
         error("tarvo-pileup: %s, line %ld: more qualities (%zu) than bases (%llu)\n", name,
               line, clen[5], (unsigned long long)entries);
@@ -240,4 +260,5 @@ void pileup_line(const char *p, size_t len, const char *name, long line, layout 
         error("tarvo-pileup: %s, line %ld: depth %llu, but %llu bases\n", name, line,
               (unsigned long long)depth, (unsigned long long)entries);
     l->reads = reads;
+    l->ref_reads = refs;
 }

@@ -21,8 +21,10 @@ struct locus {
     uint64_t pos;
     char ref;          // the reference base, as written
     long reads;        // reads showing a base
+    long ref_reads;    // of which showing the reference base (. or ,)
     unsigned char *code; // the first min(reads, keep) of them: BASE_*
-    unsigned char *qual; // and their Phred qualities, 0 to 93
+    unsigned char *qual; // and their Phred qualities, 0 to 93; both keep + 1
+                         // long, the last a scratch slot
 };
 
 // Where the chosen sample's columns are: decided on the first line from
@@ -34,7 +36,7 @@ struct layout {
 };
 
 // Reads line number `line` of the file `name` (for messages) into l,
-// storing up to keep reads in l->code and l->qual, which hold that many.
+// storing up to keep reads in l->code and l->qual, which hold one more.
 // Any fault in the line ends the run with a message naming it.
 void pileup_line(const char *p, size_t len, const char *name, long line, layout *lay,
                  locus *l, long keep);

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
@@ -106,6 +107,19 @@ TEST(PileupRun, Table)
          "tarvo-pileup: standard input, line 3: chromosome chr1 again, after others; a pileup "
          "has each chromosome's loci together\n",
          obs + "2 5 0 0 1 0 0 0 0 1 0.00013333333333333334 0\n", 2},
+        {"carriage return", "", {}, good + "chr1\t20\tC\t2\t.,\tII\r\n",
+         pre + "the line ends in a carriage return (a file with DOS line ends); remove them, "
+               "for example with tr -d '\\r'\n", obs, 2},
+        {"base modifications of -M", "", {}, good + "chr1\t20\tC\t1\tC[+m179+h40]\tI\n",
+         pre + "\"[\" in the bases column: base modifications, which samtools mpileup -M "
+               "(--output-mods) writes there; make the pileup without that option\n", obs, 2},
+        {"chromosome outside the panel again", "", {},
+         good + "chr3\t1\tA\t1\t.\tI\nchr2\t5\tG\t1\t.\tI\nchr3\t2\tA\t1\t.\tI\n", "",
+         obs + "2 5 0 0 1 0 0 0 0 1 0.00013333333333333334 0\n", 0},
+        {"reference N, its read beyond -n", "chr1 10 0 1 0 0 0 0 1 0\n", {"-n", "1"},
+         "chr1\t10\tN\t2\tA.\tII\n",
+         "tarvo-pileup: standard input, line 1: reference base N at chr1 10: a pileup made "
+         "without samtools mpileup -f, or a reference without a base there\n", "", 2},
         {"no reference base", "", {}, good + "chr1\t20\tN\t1\tC\tI\n",
          pre + "reference base N at chr1 20: a pileup made without samtools mpileup -f, or a "
                "reference without a base there\n", obs, 2},
@@ -115,6 +129,15 @@ TEST(PileupRun, Table)
         {"no chromosome in the panel", "", {}, "1\t10\tA\t1\t.\tI\n",
          "tarvo-pileup: warning: no chromosome of the pileup (the last was 1) is in @P; are "
          "they named alike (chr1 or 1)?\n", "", 0},
+        {"empty pileup", "", {}, "",
+         "tarvo-pileup: warning: no observation written: the pileup is empty; check that the "
+         "reads and @P name the chromosomes alike (chr1 or 1) and are on the same reference "
+         "build, and that samtools mpileup -l was given the panel's loci\n", "", 0},
+        {"no read at a panel locus", "", {}, "chr1\t11\tA\t1\t.\tI\nchr2\t5\tG\t1\tN\tI\n",
+         "tarvo-pileup: warning: no observation written: no read shows a base at a locus of "
+         "the panel; check that the reads and @P name the chromosomes alike (chr1 or 1) and "
+         "are on the same reference build, and that samtools mpileup -l was given the "
+         "panel's loci\n", "", 0},
         {"two samples without -c", "", {}, two,
          "tarvo-pileup: standard input, line 1: 9 columns: more than one sample, or extra "
          "columns from --output-* options; choose the sample with -c\n", "", 2},
@@ -150,6 +173,11 @@ TEST(PileupRun, Table)
          "chr1 10 A C 0.5 0.25\nchr2 1 A G 0.5 0.25\nchr1 20 A C 0 0\n", {}, good,
          "tarvo-pileup: @P, line 3: chromosome chr1 again, after others; its loci must come "
          "together (they began at line 1)\n", "", 2},
+        {"frequencies beyond a double's range", "chr1 10 A C 1e-400 1e-320\n", {}, good, "",
+         "0 0 1 0 0 0 1 1e-320 0 0 0.00013333333333333334 0.00013333333333333334\n", 0},
+        {"panel with carriage returns", "chr1 10 A C 0.5 0.25\r\n", {}, good,
+         "tarvo-pileup: @P, line 1: the line ends in a carriage return (a file with DOS line "
+         "ends); remove them, for example with tr -d '\\r'\n", "", 2},
         {"panel position 0", "chr1 0 A C 0.5 0.25\n", {}, good,
          "tarvo-pileup: @P, line 1: position \"0\" is not a number from 1\n", "", 2},
         // The command line.
@@ -160,6 +188,8 @@ TEST(PileupRun, Table)
         {"panel that is no file", "", {"-r", "/dev/null"}, good,
          "tarvo-pileup: /dev/null is not a plain file; the panel is read more than once\n", "",
          2},
+        {"sites file that is the panel", "", {"-s", panel}, good,
+         "tarvo-pileup: -s @P is the panel; it would be overwritten\n", "", 2},
     };
     for (const auto &row : rows) {
         {
@@ -176,13 +206,15 @@ TEST(PileupRun, Table)
         EXPECT_EQ(row.status, got.status) << row.name;
         EXPECT_EQ(fill(row.err, panel, sites), got.err) << row.name;
         EXPECT_EQ(row.out, got.out) << row.name;
-        // The sites file has a line for each observation written.
+        // The sites file has a line for each observation written, and the
+        // panel is as it was.
         std::string want_sites;
-        if (row.out == obs)
+        if (!row.out.empty())
             want_sites = site;
-        else if (!row.out.empty())
-            want_sites = site + "chr2\t5\t1\t0\n";
+        if (row.out.find('\n') + 1 < row.out.size())
+            want_sites += "chr2\t5\t1\t0\n";
         EXPECT_EQ(want_sites, read_file(sites)) << row.name;
+        EXPECT_EQ(row.panel.empty() ? PANEL : row.panel, read_file(panel)) << row.name;
     }
 
     // A failure after many blocks of output: both files hold every
@@ -199,13 +231,61 @@ TEST(PileupRun, Table)
         std::ofstream f(panel);
         f << many_panel;
     }
-    result got = run(PILEUP_BIN, {"-r", panel, "-n", "2", "-s", sites}, in + "chr1\t20001\tA\n");
-    EXPECT_EQ(2, got.status);
-    EXPECT_EQ("tarvo-pileup: standard input, line 20001: 3 columns; a pileup line has at least "
-              "6 (chromosome, position, reference base, depth, bases, qualities)\n",
-              got.err);
-    EXPECT_TRUE(got.out == want) << "observations before the failure";
-    EXPECT_TRUE(read_file(sites) == want_sites) << "sites before the failure";
+    const std::string in_path = std::string(dir) + "/in", status = std::string(dir) + "/st";
+    const std::string cmd = command(PILEUP_BIN) + " -r " + panel + " -n 2 -s " + sites;
+    const std::string out_err = "tarvo-pileup: cannot write standard output: ";
+    // What a run leaves when its output fails or its input is closed: on
+    // standard output a start of the observations, and in the sites file
+    // no line whose observation is not there in full.
+    const struct {
+        const char *name;
+        std::string in;
+        std::string shell; // @C: the command; @I: in_path
+        std::string err;
+    } failures[] = {
+        {"line that fails", in + "chr1\t20001\tA\n", "@C < @I",
+         "tarvo-pileup: standard input, line 20001: 3 columns; a pileup line has at least 6 "
+         "(chromosome, position, reference base, depth, bases, qualities)\n"},
+        {"disk full", in, "@C < @I > /dev/full", out_err + "No space left on device\n"},
+        {"disk full at the end", GOOD, "@C < @I > /dev/full", out_err + "No space left on device\n"},
+        {"standard output closed", in, "@C < @I >&-", out_err + "Bad file descriptor\n"},
+        {"file size limit", in, "ulimit -f 200; trap '' XFSZ; @C < @I", out_err + "File too large\n"},
+        {"pipe closed, SIGPIPE ignored", in,
+         "trap '' PIPE; (@C < @I; echo $? > " + status + ") | true; exit $(cat " + status + ")",
+         out_err + "Broken pipe\n"},
+        {"standard input closed", in, "@C < @I <&-",
+         "tarvo-pileup: cannot read standard input: Bad file descriptor\n"},
+        // The pipe takes the whole input only once the panel's first pass
+        // is over: the panel grows after it.
+        {"panel changed during the run", in,
+         "(cat @I; echo chr9 1 A C 0 0 >> " + panel + ") | @C",
+         "tarvo-pileup: " + panel + " changed while it was read; run again on a panel that "
+         "stays as it is\n"},
+    };
+    for (const auto &f : failures) {
+        {
+            std::ofstream o(in_path);
+            o << f.in;
+        }
+        unlink(sites.c_str());
+        std::string line = f.shell;
+        line.replace(line.find("@I"), 2, in_path);
+        line.replace(line.find("@C"), 2, cmd);
+        result got = shell(line);
+        EXPECT_EQ(2, got.status) << f.name;
+        EXPECT_EQ(f.err, got.err) << f.name;
+        const std::string s = read_file(sites);
+        size_t whole = got.out.size() / obs.size();
+        EXPECT_EQ(0u, want.compare(0, got.out.size(), got.out)) << f.name;
+        EXPECT_EQ(0u, want_sites.compare(0, s.size(), s)) << f.name;
+        EXPECT_LE((size_t)std::count(s.begin(), s.end(), '\n'), whole) << f.name;
+        if (f.name == failures[0].name || f.name == failures[7].name) {
+            EXPECT_TRUE(got.out == want) << "observations before the failure";
+            EXPECT_TRUE(s == want_sites) << "sites before the failure";
+        }
+    }
+    unlink(in_path.c_str());
+    unlink(status.c_str());
     unlink(panel.c_str());
     unlink(sites.c_str());
     rmdir(dir);
@@ -228,29 +308,44 @@ TEST(PileupRun, About)
 
 namespace {
 
-// The panel's number reader against the C++ library's full conversion on
-// random decimals around its fast path's limits: the same double, and
-// the same refusals.
-TEST(PileupNumber, AgainstFromChars)
+// The panel's number reader at the ends of a double's range, where the
+// C++ library refuses what rounds to zero or infinity: the double that
+// strtod, which rounds those too, gives; and refusals of what is no number.
+TEST(PileupNumber, RangeEnds)
 {
-    std::mt19937_64 rng(15);
-    const char pick[] = "0123456789.";
-    for (int i = 0; i < 1000000; i++) {
-        std::string s;
-        size_t len = 1 + rng() % 19;
-        for (size_t k = 0; k < len; k++)
-            s += pick[rng() % (k == 1 ? 11 : 10 + (rng() % 8 == 0))];
-        if (rng() % 50 == 0)
-            s += "e-3";
-        double got = -1, want = -1;
-        bool ok = read_number(s.data(), s.size(), &got);
-        auto r = std::from_chars(s.data(), s.data() + s.size(), want);
-        bool want_ok = r.ec == std::errc() && r.ptr == s.data() + s.size();
-        ASSERT_EQ(want_ok, ok) << s;
-        if (ok) {
-            ASSERT_EQ(0, memcmp(&got, &want, sizeof got)) << s;
+    const char *good[] = {"0.25", "1e-320", "1e-400", "2.4e-324", "2.5e-324", "4.9e-324",
+                          "2.2250738585072011e-308", "0.0000001e-330", "1e400", "1e-99999",
+                          "1"};
+    for (const char *t : good) {
+        double got = -1, want = strtod(t, nullptr);
+        ASSERT_TRUE(read_number(t, strlen(t), &got)) << t;
+        EXPECT_EQ(0, memcmp(&got, &want, sizeof got)) << t;
+    }
+    const char *bad[] = {"", ".", "1e", "1e-400x", "0x1p-3", " 1", "1e-400 ", "+1"};
+    for (const char *t : bad) {
+        double v;
+        EXPECT_FALSE(read_number(t, strlen(t), &v)) << t;
+    }
+}
+
+// The first pass's check without a value against the reader: what it
+// takes is a number from 0 to 1, on random short texts of the characters
+// numbers are made of; and it takes the forms panels write.
+TEST(PileupNumber, PlainFraction)
+{
+    std::mt19937_64 rng(22);
+    const char pick[] = "0011..59e-";
+    for (int i = 0; i < 200000; i++) {
+        std::string t;
+        for (size_t k = rng() % 9; k > 0; k--)
+            t += pick[rng() % 10];
+        double v;
+        if (plain_fraction(t.data(), t.size())) {
+            ASSERT_TRUE(read_number(t.data(), t.size(), &v) && v >= 0 && v <= 1) << t;
         }
     }
+    for (const char *t : {"0", "1", "0.25", ".5", "1.000", "0.", "0.000001"})
+        EXPECT_TRUE(plain_fraction(t, strlen(t))) << t;
 }
 
 } // namespace

@@ -67,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     layout lay{data[0] % 4, 0, 0};
     const long keep = 1 + data[1] % 8;
     std::string text(reinterpret_cast<const char *>(data) + 2, size - 2);
-    unsigned char code[8], qual[8];
+    unsigned char code[9], qual[9]; // keep + 1, as pileup_line asks
     locus l;
     l.code = code;
     l.qual = qual;
