@@ -337,7 +337,7 @@ const char HELP[] =
     "\n"
     "Exit status: 0 at the end of the input; 2 on any failure, with a message\n"
     "on standard error.\n"
-    "Manual: man ostrel\n";
+    "Manual: man ostrel (in the sources: docs/ostrel.md)\n";
 const char VERSION[] = "ostrel " TARVO_OSTREL_VERSION "\n";
 
 // Prints what --help or --version asks for, and ends the run.

@@ -48,7 +48,7 @@ const char HELP[] =
     "  --version      show the version and exit (as the first word only)\n"
     "\n"
     "Exit status: 0 on success; 2 on any failure, with a message on standard error.\n"
-    "Manual: man tarvo-pileup\n";
+    "Manual: man tarvo-pileup (in the sources: docs/tarvo-pileup.md)\n";
 const char VERSION[] = "tarvo-pileup " TARVO_OSTREL_VERSION "\n";
 
 [[noreturn]] void usage()

@@ -112,7 +112,7 @@ const char HELP[] =
     "  --version      show the version and exit (as the first word only)\n"
     "\n"
     "Exit status: 0 on success; 2 on any failure, with a message on standard error.\n"
-    "Manual: man tarvo\n";
+    "Manual: man tarvo (in the sources: docs/tarvo.md)\n";
 const char VERSION[] = "tarvo " TARVO_OSTREL_VERSION "\n";
 
 // The last write of a run, checked like every other.

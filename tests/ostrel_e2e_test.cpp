@@ -60,7 +60,7 @@ TEST(OstrelRun, Help)
     for (const char *part : {"\nusage: ostrel < inputfile\n", "\n  --help ", "\n  --version ",
                              "\nExit status: "})
         EXPECT_NE(std::string::npos, r.out.find(part)) << part;
-    const std::string man = "Manual: man ostrel\n";
+    const std::string man = "Manual: man ostrel (in the sources: docs/ostrel.md)\n";
     EXPECT_EQ(r.out.size() - man.size(), r.out.rfind(man));
 }
 

@@ -298,7 +298,7 @@ TEST(PileupRun, About)
     EXPECT_EQ(0, r.status);
     EXPECT_EQ(0u, r.out.find("tarvo-pileup: "));
     EXPECT_NE(std::string::npos, r.out.find("\nusage: tarvo-pileup -r panel"));
-    EXPECT_NE(std::string::npos, r.out.find("\nManual: man tarvo-pileup\n"));
+    EXPECT_NE(std::string::npos, r.out.find("\nManual: man tarvo-pileup (in the sources: docs/tarvo-pileup.md)\n"));
     r = run(PILEUP_BIN, {"--version"}, "");
     EXPECT_EQ(0, r.status);
     EXPECT_EQ("tarvo-pileup " TARVO_OSTREL_VERSION "\n", r.out);

@@ -95,7 +95,7 @@ TEST(TarvoCli, Help)
                              "\n  -t ", "\n  -a ", "\n  -p ", "\n  -n ", "\n  -l ", "\n  --help ",
                              "\n  --version ", "\nExit status: "})
         EXPECT_NE(std::string::npos, r.out.find(part)) << part;
-    const std::string man = "Manual: man tarvo\n";
+    const std::string man = "Manual: man tarvo (in the sources: docs/tarvo.md)\n";
     EXPECT_EQ(r.out.size() - man.size(), r.out.rfind(man));
 }
 
