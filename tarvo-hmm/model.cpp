@@ -91,9 +91,11 @@ template <class Q, class T, class M>
 inline void step(Q *q, const double *e, const T &s, const T &r, const mparts<M> &mp,
                  std::integral_constant<int, 3>)
 {
-    Q tot = q[0] + q[1] + q[2];
-    Q h = 0.5 * q[1] + q[2];
-    Q o = tot - h;
+    // h and o: the kept copy's weight on population 1 and on 0, each a sum
+    // of positive terms so that no digits cancel.
+    Q half = 0.5 * q[1];
+    Q h = half + q[2], o = q[0] + half;
+    Q tot = o + h;
     T s2 = s * s, rs2 = 2.0 * (r * s), r2 = r * r;
     Q rt = r2 * tot;
     Q u0 = o * mp.pi[0], u1 = o * mp.pi[1] + h * mp.pi[0], u2 = h * mp.pi[1];
