@@ -1,0 +1,12 @@
+# tarvo-hmm at the end of the pipeline: its posteriors calibrated on
+# chromosomes drawn from its model (numpy; the interpreter found for
+# tarvo_calibration, which skips with 77 without it), and the quick start
+# on the shipped table.
+if(numpy_python)
+  add_test(NAME hmm_calibration
+    COMMAND ${numpy_python} ${CMAKE_CURRENT_LIST_DIR}/hmm_calibration.py
+      $<TARGET_FILE:tarvo> $<TARGET_FILE:tarvo-hmm>)
+else()
+  add_test(NAME hmm_calibration COMMAND sh -c "echo 'python3 is not installed: skipped'; exit 77")
+endif()
+set_tests_properties(hmm_calibration PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300)
