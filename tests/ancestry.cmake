@@ -10,3 +10,7 @@ else()
   add_test(NAME hmm_calibration COMMAND sh -c "echo 'python3 is not installed: skipped'; exit 77")
 endif()
 set_tests_properties(hmm_calibration PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300)
+
+add_test(NAME hmm_quickstart
+  COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/quickstart_test.sh ${PROJECT_SOURCE_DIR}
+    $<TARGET_FILE:tarvo-hmm>)
