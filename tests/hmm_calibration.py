@@ -2,7 +2,8 @@
 """tarvo-hmm's posteriors are calibrated on data drawn from its own model.
 
     hmm_calibration.py TARVO TARVO-HMM            the test
-    hmm_calibration.py TARVO TARVO-HMM --panel N  a report, not a test
+    hmm_calibration.py TARVO TARVO-HMM [--panel N] [--fst F] [--chroms N] [--loci N]
+                                                  a report, not a test
 
 Many short chromosomes of an individual admixed in a single pulse
 (gen/admix.py: each copy a two-state Markov chain along a genetic map
@@ -27,8 +28,11 @@ cannot pass quietly.
 
 With --panel N the panel is instead estimated from N individuals per
 population, by the README's recipe ((AC + 1) / (AN + 2) of the drawn
-allele counts), while the reads still come from the true frequencies:
-the script prints the same tables and exits 0 whatever they show.
+allele counts), while the reads still come from the true frequencies;
+--fst F draws the frequencies as populations F_ST apart (Balding-Nichols)
+instead of from Beta(0.5, 0.5), which differ far more than real ones;
+--chroms and --loci size it. Any of them makes it a report: the script
+prints the same tables and exits 0 whatever they show.
 
 Exits 77 (skipped) without numpy (Debian package python3-numpy), except
 in continuous integration (CI=true)."""
@@ -62,7 +66,7 @@ TOLERANCE = 0.02
 STATES = ("pop0_pop0", "pop0_pop1", "pop1_pop1")
 
 
-def simulate(rng, panel):
+def simulate(rng, panel, fst=0.0):
     """Map, table of scored loci (as text), the true count at each locus
     and each locus's chromosome index."""
     # Ascending positions: sorted draws, each moved past the ones before.
@@ -75,8 +79,16 @@ def simulate(rng, panel):
     rows = np.arange(n)
     ref = rng.integers(4, size=n)
     alt = (ref + rng.integers(1, 4, size=n)) % 4
+    if fst:
+        # Balding-Nichols around an ancestral frequency, as populations
+        # that split from one are (the admixture example's).
+        c = (1 - fst) / fst
+        anc = rng.uniform(0.05, 0.95, size=(n, 1))
+        af = rng.beta(anc * c, (1 - anc) * c, size=(n, 2))
+    else:
+        af = rng.beta(BETA, BETA, size=(n, 2))
     # Frequencies in thousandths, so that their text is exact and quick.
-    af = np.clip(np.rint(rng.beta(BETA, BETA, size=(n, 2)) * 1000), 1, 999) / 1000
+    af = np.clip(np.rint(af * 1000), 1, 999) / 1000
     # Reads as tests/calibration.py draws them, from the copies' alleles.
     carries = rng.random((n, 2)) < af[rows[:, None], pops]
     alleles = np.where(carries, alt[:, None], ref[:, None])
@@ -186,15 +198,23 @@ def main():
     ap.add_argument("hmm")
     ap.add_argument("--panel", type=int, default=0,
                     help="panel from N individuals per population (a report)")
+    ap.add_argument("--fst", type=float, default=0.0,
+                    help="frequencies by Balding-Nichols with this F_ST (a report)")
+    ap.add_argument("--chroms", type=int, default=CHROMS, help="chromosomes (a report)")
+    ap.add_argument("--loci", type=int, default=LOCI, help="loci a chromosome (a report)")
     ap.add_argument("--seed", type=int, default=20261208)
     a = ap.parse_args()
+    global CHROMS, LOCI
+    CHROMS, LOCI = a.chroms, a.loci
+    report = a.panel or a.fst or (CHROMS, LOCI) != (ap.get_default("chroms"), ap.get_default("loci"))
     rng = np.random.default_rng(a.seed)
-    maps, pos, depth, obs, state = simulate(rng, a.panel)
+    maps, pos, depth, obs, state = simulate(rng, a.panel, a.fst)
     failures = []
     with tempfile.TemporaryDirectory() as work:
         admix.write_map(os.path.join(work, "map"), maps)
         write_table(os.path.join(work, "loci.tsv"), pos, depth, score(a.tarvo, obs))
         print(f"{CHROMS} chromosomes of {LOCI} loci, m = {M}, T = {T}, "
+              + (f"F_ST {a.fst}, " if a.fst else "")
               + (f"panel from {a.panel} individuals per population" if a.panel
                  else "the true frequencies as the panel"))
 
@@ -223,7 +243,7 @@ def main():
         if abs(est_r2 - true_r2) > 0.01:
             failures.append(f"r2 {est_r2:.4f} with the estimates, {true_r2:.4f} with the truth")
         calibration(post, state, "with the estimates (shown, not checked):")
-    if a.panel:
+    if report:
         return
     for f in failures:
         print("FAIL:", f)
