@@ -193,6 +193,7 @@ def r2(x, y):
 
 
 def main():
+    global CHROMS, LOCI
     ap = argparse.ArgumentParser()
     ap.add_argument("tarvo")
     ap.add_argument("hmm")
@@ -204,7 +205,6 @@ def main():
     ap.add_argument("--loci", type=int, default=LOCI, help="loci a chromosome (a report)")
     ap.add_argument("--seed", type=int, default=20261208)
     a = ap.parse_args()
-    global CHROMS, LOCI
     CHROMS, LOCI = a.chroms, a.loci
     report = a.panel or a.fst or (CHROMS, LOCI) != (ap.get_default("chroms"), ap.get_default("loci"))
     rng = np.random.default_rng(a.seed)
