@@ -80,10 +80,24 @@ point maximise(ctx &c, point cur)
             d1 /= lim;
         }
         double nx[2] = {cur.x[0] + d0, cur.x[1] + d1};
-        for (int i = 0; i < 2; i++)
-            nx[i] = std::min(c.hi[i], std::max(c.lo[i], nx[i]));
+        bool clipped = false;
+        for (int i = 0; i < 2; i++) {
+            double b = std::min(c.hi[i], std::max(c.lo[i], nx[i]));
+            clipped = clipped || b != nx[i];
+            nx[i] = b;
+        }
         if (nx[0] == cur.x[0] && nx[1] == cur.x[1])
             return cur;
+        // Near the top the quadratic is the likelihood to far below what
+        // the output shows: its last step needs no pass to check it. The
+        // likelihood printed is the posteriors' pass's, at this point.
+        if (lam == 0 && lim <= 1 && !clipped && gain < 2e-4) {
+            cur.x[0] = nx[0];
+            cur.x[1] = nx[1];
+            cur.p.lnl += gain / 2;
+            cur.p.g[0] = cur.p.g[1] = 0;
+            return cur;
+        }
         point nxt = eval(c, nx[0], nx[1]);
         if (nxt.p.lnl >= cur.p.lnl) {
             bool done = nxt.p.lnl - cur.p.lnl < 1e-9 && lam == 0;
@@ -102,13 +116,28 @@ point maximise(ctx &c, point cur)
     return cur;
 }
 
+// The profile is searched in u = logit(m) for m and u = tau for T, where
+// it is nearer a parabola than in m itself.
+double to_u(int i, double x)
+{
+    return i == 0 ? std::log(x / (1 - x)) : x;
+}
+double from_u(int i, double u)
+{
+    return i == 0 ? 1 / (1 + std::exp(-u)) : u;
+}
+double dxdu(int i, double x)
+{
+    return i == 0 ? x * (1 - x) : 1;
+}
+
 // One end of parameter i's interval on side dir (+1 or -1), from the
-// maximum best.
+// maximum best; edge tells whether it is the bound searched.
 double endpoint(ctx &c, int i, int dir, const point &best, bool &edge)
 {
     const int j = 1 - i;
     const double target = best.p.lnl - DROP;
-    const double bound = dir > 0 ? c.hi[i] : c.lo[i];
+    const double bound = dir > 0 ? c.hi[i] : c.lo[i], ubound = to_u(i, bound);
     edge = false;
     if (best.x[i] == bound) {
         edge = true;
@@ -116,39 +145,40 @@ double endpoint(ctx &c, int i, int dir, const point &best, bool &edge)
     }
     const bool jf = c.free[j];
     double hii = hess(best.p, i, i), hij = hess(best.p, i, j), hjj = hess(best.p, j, j);
-    double curv = hii - (jf && hjj < 0 ? hij * hij / hjj : 0);
-    double xi, xj = best.x[j];
-    if (curv < 0) {
-        xi = best.x[i] + dir * std::sqrt(2 * DROP / -curv);
-        if (jf && hjj < 0)
-            xj -= hij / hjj * (xi - best.x[i]);
-    } else {
-        xi = best.x[i] + dir * (i == 0 ? 0.05 : 0.5);
-    }
-    double inner = best.x[i], outer = NAN;
+    double curv = (hii - (jf && hjj < 0 ? hij * hij / hjj : 0)) * dxdu(i, best.x[i]) *
+                  dxdu(i, best.x[i]);
+    const double ubest = to_u(i, best.x[i]);
+    double ui = ubest + dir * (curv < 0 ? std::sqrt(2 * DROP / -curv) : 0.5);
+    double xi = from_u(i, ui), xj = best.x[j];
+    if (jf && hjj < 0)
+        xj -= hij / hjj * (xi - best.x[i]);
+    double inner = ubest, outer = NAN;
     for (int iter = 0; iter < 60; iter++) {
-        if (dir * (xi - bound) >= 0)
+        if (dir * (ui - ubound) >= 0) {
+            ui = ubound;
             xi = bound;
+        }
         xj = std::min(c.hi[j], std::max(c.lo[j], xj));
         point pt = eval(c, i == 0 ? xi : xj, i == 0 ? xj : xi);
-        if (!(pt.p.lnl > -HUGE_VAL)) {
-            outer = xi;
-            xi = (inner + xi) / 2;
+        double prof = pt.p.lnl, slope = pt.p.g[i], nj = xj, ridge = 0;
+        if (!(prof > -HUGE_VAL)) {
+            outer = ui;
+            ui = (inner + ui) / 2;
+            xi = from_u(i, ui);
             continue;
         }
-        double gi = pt.p.g[i], gj = pt.p.g[j];
-        double pij = hess(pt.p, i, j), pjj = hess(pt.p, j, j);
-        double prof = pt.p.lnl, slope = gi, nj = xj, ridge = 0;
+        double gj = pt.p.g[j], pij = hess(pt.p, i, j), pjj = hess(pt.p, j, j);
         if (jf && pjj < 0) {
             double dj = -gj / pjj;
             // Not past the box: the ridge's maximum is then on its edge.
             double tj = std::min(c.hi[j], std::max(c.lo[j], xj + dj));
             dj = tj - xj;
-            prof = pt.p.lnl + gj * dj + 0.5 * pjj * dj * dj;
-            slope = gi + pij * dj;
+            prof += gj * dj + 0.5 * pjj * dj * dj;
+            slope += pij * dj;
             nj = tj;
             ridge = -pij / pjj;
         }
+        slope *= dxdu(i, xi);
         if (std::fabs(prof - target) < 1e-4)
             return xi;
         if (prof > target) {
@@ -156,17 +186,24 @@ double endpoint(ctx &c, int i, int dir, const point &best, bool &edge)
                 edge = true;
                 return bound;
             }
-            inner = xi;
+            inner = ui;
         } else {
-            outer = xi;
+            outer = ui;
         }
-        double xn = xi + (target - prof) / slope;
-        bool inside = dir * (xn - inner) > 0 && (std::isnan(outer) || dir * (outer - xn) > 0);
-        if (!(slope * dir < 0) || !inside || !std::isfinite(xn))
-            xn = std::isnan(outer) ? inner + 2 * (xi - inner) + dir * 1e-3 : (inner + outer) / 2;
+        double un = ui + (target - prof) / slope;
+        bool newton = slope * dir < 0 && std::isfinite(un) && dir * (un - inner) > 0 &&
+                      (std::isnan(outer) || dir * (outer - un) > 0);
+        if (!newton)
+            un = std::isnan(outer) ? inner + 2 * (ui - inner) + dir * 1e-3 : (inner + outer) / 2;
         if (!std::isnan(outer) && std::fabs(outer - inner) < 1e-12 * (1 + std::fabs(inner)))
-            return (inner + outer) / 2;
+            return from_u(i, (inner + outer) / 2);
+        double xn = from_u(i, un);
         xj = nj + ridge * (xn - xi);
+        // Close to the root Newton's step lands on it, to far below the
+        // digits printed, without a pass to check it.
+        if (newton && std::fabs(prof - target) < 0.02)
+            return xn;
+        ui = un;
         xi = xn;
     }
     return xi;
