@@ -2,16 +2,23 @@
 // leaves no tracts or summary file, nor a temporary one, behind. And a
 // good run leaves both.
 
+#include "tarvo-hmm/numbers.h"
+#include "tarvo/fmt.h"
 #include "tests/run.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <random>
 #include <dirent.h>
 #include <sys/stat.h>
 #include <fstream>
 #include <string>
 #include <unistd.h>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -133,6 +140,42 @@ TEST(HmmRun, BadInputs)
     rmdir(out.c_str());
     clear(dir);
     rmdir(dir.c_str());
+}
+
+// The short ways against the library's, on numbers shaped like the
+// table's (tarvo -l's six decimals, shortest round-trip forms, -inf) and
+// the posteriors' (in [0, 2], and halves of the sixth decimal).
+TEST(HmmNumbers, AgainstLibrary)
+{
+    std::mt19937_64 rng(21);
+    std::uniform_real_distribution<double> lnl(-5000, 0), unit(0, 2);
+    std::vector<std::string> texts = {"-inf", "0", "-0", "-0.000000", "5.", ".5", "-", ".",
+                                      "1e5", "-12.5e-3", "123456789012345",
+                                      "1234567890123456", "-0.1234567890123456", "00012.50"};
+    std::vector<double> values = {0, 1, 2, 0.5, 1e-7, 4.9999999999999998e-7, 5e-7,
+                                  999.9999995, 1000, -1, std::nextafter(0.0000025, 1)};
+    char buf[FMT_F_MAX + 1];
+    for (int i = 0; i < 200000; i++) {
+        double x = lnl(rng);
+        snprintf(buf, sizeof buf, i % 3 ? "%.6f" : "%.17g", i % 7 ? x : x / 1e3);
+        texts.push_back(buf);
+        double y = unit(rng);
+        values.push_back(i % 2 ? y : (std::floor(y * 1e6) + 0.5) / 1e6);
+    }
+    for (const std::string &t : texts) {
+        double want, got = 0;
+        auto r = std::from_chars(t.data(), t.data() + t.size(), want);
+        bool ok = r.ec == std::errc() && r.ptr == t.data() + t.size();
+        ASSERT_EQ(ok, read_double(t.data(), t.data() + t.size(), &got)) << t;
+        if (ok) {
+            ASSERT_EQ(0, memcmp(&want, &got, sizeof got)) << t;
+        }
+    }
+    for (double v : values) {
+        char want[400];
+        snprintf(want, sizeof want, "%.6f", v);
+        ASSERT_EQ(std::string(want), std::string(buf, put_f6(buf, v))) << v;
+    }
 }
 
 } // namespace
