@@ -2,6 +2,8 @@
 // leaves no tracts or summary file, nor a temporary one, behind. And a
 // good run leaves both.
 
+#include "tarvo-hmm/loci.h"
+#include "tarvo-hmm/model.h"
 #include "tarvo-hmm/numbers.h"
 #include "tarvo/fmt.h"
 #include "tests/run.h"
@@ -175,6 +177,63 @@ TEST(HmmNumbers, AgainstLibrary)
         char want[400];
         snprintf(want, sizeof want, "%.6f", v);
         ASSERT_EQ(std::string(want), std::string(buf, put_f6(buf, v))) << v;
+    }
+}
+
+// The pass with derivatives: two chromosomes at a time against each
+// chromosome alone, and its gradient and Hessian in (m, ln T) against
+// central differences of the plain pass, at both ploidies.
+TEST(HmmModel, Derivatives)
+{
+    std::mt19937_64 rng(5);
+    std::uniform_real_distribution<double> lnl(-12, 0), gap(1e-5, 0.02);
+    for (int states : {2, 3}) {
+        loci all;
+        std::vector<loci> one(5);
+        loci_init(&all, states);
+        for (size_t c = 0; c < one.size(); c++) {
+            loci_init(&one[c], states);
+            const size_t n = c == 3 ? 1 : 50 + 700 * c;
+            all.chroms.push_back({"c", all.n, n});
+            one[c].chroms.push_back({"c", 0, n});
+            for (size_t i = 0; i < n; i++) {
+                double v[3] = {lnl(rng), lnl(rng), i % 9 ? lnl(rng) : -HUGE_VAL};
+                double d = i ? gap(rng) : 0;
+                loci_add(&all, v, d, i);
+                loci_add(&one[c], v, d, i);
+            }
+        }
+        const double m = 0.3, T = 25;
+        pass p = forward_d(all, m, T), sum{0, {0, 0}, {0, 0, 0}, NO_LOCUS};
+        for (const loci &o : one) {
+            pass q = forward_d(o, m, T);
+            sum.lnl += q.lnl;
+            for (int i = 0; i < 2; i++)
+                sum.g[i] += q.g[i];
+            for (int i = 0; i < 3; i++)
+                sum.h[i] += q.h[i];
+        }
+        EXPECT_NEAR(sum.lnl, p.lnl, 1e-12 * std::fabs(p.lnl));
+        EXPECT_NEAR(forward(all, m, T).lnl, p.lnl, 1e-12 * std::fabs(p.lnl));
+        for (int i = 0; i < 2; i++)
+            EXPECT_NEAR(sum.g[i], p.g[i], 1e-9 * (1 + std::fabs(p.g[i])));
+        for (int i = 0; i < 3; i++)
+            EXPECT_NEAR(sum.h[i], p.h[i], 1e-9 * (1 + std::fabs(p.h[i])));
+        // f(m, tau) and its differences with steps of 1e-4.
+        auto f = [&](double dm, double dt) { return forward(all, m + dm, T * std::exp(dt)).lnl; };
+        const double e = 1e-4;
+        double gm = (f(e, 0) - f(-e, 0)) / (2 * e), gt = (f(0, e) - f(0, -e)) / (2 * e);
+        double hmm = (f(e, 0) - 2 * f(0, 0) + f(-e, 0)) / (e * e);
+        double htt = (f(0, e) - 2 * f(0, 0) + f(0, -e)) / (e * e);
+        double hmt = (f(e, e) - f(e, -e) - f(-e, e) + f(-e, -e)) / (4 * e * e);
+        EXPECT_NEAR(gm, p.g[0], 1e-5 * (1 + std::fabs(gm)));
+        EXPECT_NEAR(gt, p.g[1], 1e-5 * (1 + std::fabs(gt)));
+        EXPECT_NEAR(hmm, p.h[0], 1e-3 * (1 + std::fabs(hmm)));
+        EXPECT_NEAR(hmt, p.h[1], 1e-3 * (1 + std::fabs(hmt)));
+        EXPECT_NEAR(htt, p.h[2], 1e-3 * (1 + std::fabs(htt)));
+        loci_free(&all);
+        for (loci &o : one)
+            loci_free(&o);
     }
 }
 
