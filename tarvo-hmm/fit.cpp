@@ -29,13 +29,32 @@ struct ctx {
     bool verbose;
 };
 
-point eval(ctx &c, double m, double tau)
+// Both searches run in u = (logit m, ln T), where the likelihood is
+// nearer a parabola than in m, and flattens rather than steepens towards
+// m's bounds; the pass's derivatives in m are carried over.
+double to_m(double u)
 {
-    point pt{{m, tau}, forward_d(*c.l, m, std::exp(tau))};
+    return 1 / (1 + std::exp(-u));
+}
+double to_u(double m)
+{
+    return std::log(m / (1 - m));
+}
+
+point eval(ctx &c, double u, double tau)
+{
+    const double m = to_m(u);
+    point pt{{u, tau}, forward_d(*c.l, m, std::exp(tau))};
     c.passes++;
     if (c.verbose)
         fprintf(stderr, "tarvo-hmm: pass %d: m %.9g T %.9g lnL %.9f\n", c.passes, m,
                 std::exp(tau), pt.p.lnl);
+    // dm/du = m (1 - m), d2m/du2 = m (1 - m) (1 - 2 m).
+    const double j1 = m * (1 - m), j2 = j1 * (1 - 2 * m);
+    pass &p = pt.p;
+    p.h[0] = p.h[0] * j1 * j1 + p.g[0] * j2;
+    p.h[1] *= j1;
+    p.g[0] *= j1;
     return pt;
 }
 
@@ -74,16 +93,30 @@ point maximise(ctx &c, point cur)
         if (!(gain > 2e-7) && lam == 0)
             return cur;
         // Keep steps where the quadratic can be trusted.
-        double lim = std::max(std::fabs(d0) / 0.25, std::fabs(d1) / 2.0);
+        double lim = std::max(std::fabs(d0), std::fabs(d1)) / 2.0;
         if (lim > 1) {
             d0 /= lim;
             d1 /= lim;
         }
         double nx[2] = {cur.x[0] + d0, cur.x[1] + d1};
-        for (int i = 0; i < 2; i++)
-            nx[i] = std::min(c.hi[i], std::max(c.lo[i], nx[i]));
+        bool clipped = false;
+        for (int i = 0; i < 2; i++) {
+            double b = std::min(c.hi[i], std::max(c.lo[i], nx[i]));
+            clipped = clipped || b != nx[i];
+            nx[i] = b;
+        }
         if (nx[0] == cur.x[0] && nx[1] == cur.x[1])
             return cur;
+        // Near the top the quadratic is the likelihood to far below what
+        // the output shows: its last step needs no pass to check it. The
+        // likelihood printed is the posteriors' pass's, at this point.
+        if (lam == 0 && lim <= 1 && !clipped && gain < 2e-4) {
+            cur.x[0] = nx[0];
+            cur.x[1] = nx[1];
+            cur.p.lnl += gain / 2;
+            cur.p.g[0] = cur.p.g[1] = 0;
+            return cur;
+        }
         point nxt = eval(c, nx[0], nx[1]);
         if (nxt.p.lnl >= cur.p.lnl) {
             bool done = nxt.p.lnl - cur.p.lnl < 1e-9 && lam == 0;
@@ -103,12 +136,12 @@ point maximise(ctx &c, point cur)
 }
 
 // One end of parameter i's interval on side dir (+1 or -1), from the
-// maximum best.
+// maximum best; edge tells whether it is the bound searched.
 double endpoint(ctx &c, int i, int dir, const point &best, bool &edge)
 {
     const int j = 1 - i;
     const double target = best.p.lnl - DROP;
-    const double bound = dir > 0 ? c.hi[i] : c.lo[i];
+    const double bound = dir > 0 ? c.hi[i] : c.lo[i], ubound = bound;
     edge = false;
     if (best.x[i] == bound) {
         edge = true;
@@ -117,35 +150,34 @@ double endpoint(ctx &c, int i, int dir, const point &best, bool &edge)
     const bool jf = c.free[j];
     double hii = hess(best.p, i, i), hij = hess(best.p, i, j), hjj = hess(best.p, j, j);
     double curv = hii - (jf && hjj < 0 ? hij * hij / hjj : 0);
-    double xi, xj = best.x[j];
-    if (curv < 0) {
-        xi = best.x[i] + dir * std::sqrt(2 * DROP / -curv);
-        if (jf && hjj < 0)
-            xj -= hij / hjj * (xi - best.x[i]);
-    } else {
-        xi = best.x[i] + dir * (i == 0 ? 0.05 : 0.5);
-    }
-    double inner = best.x[i], outer = NAN;
+    const double ubest = best.x[i];
+    double ui = ubest + dir * (curv < 0 ? std::sqrt(2 * DROP / -curv) : 0.5);
+    double xi = ui, xj = best.x[j];
+    if (jf && hjj < 0)
+        xj -= hij / hjj * (xi - best.x[i]);
+    double inner = ubest, outer = NAN;
     for (int iter = 0; iter < 60; iter++) {
-        if (dir * (xi - bound) >= 0)
+        if (dir * (ui - ubound) >= 0) {
+            ui = ubound;
             xi = bound;
+        }
         xj = std::min(c.hi[j], std::max(c.lo[j], xj));
         point pt = eval(c, i == 0 ? xi : xj, i == 0 ? xj : xi);
-        if (!(pt.p.lnl > -HUGE_VAL)) {
-            outer = xi;
-            xi = (inner + xi) / 2;
+        double prof = pt.p.lnl, slope = pt.p.g[i], nj = xj, ridge = 0;
+        if (!(prof > -HUGE_VAL)) {
+            outer = ui;
+            ui = (inner + ui) / 2;
+            xi = ui;
             continue;
         }
-        double gi = pt.p.g[i], gj = pt.p.g[j];
-        double pij = hess(pt.p, i, j), pjj = hess(pt.p, j, j);
-        double prof = pt.p.lnl, slope = gi, nj = xj, ridge = 0;
+        double gj = pt.p.g[j], pij = hess(pt.p, i, j), pjj = hess(pt.p, j, j);
         if (jf && pjj < 0) {
             double dj = -gj / pjj;
             // Not past the box: the ridge's maximum is then on its edge.
             double tj = std::min(c.hi[j], std::max(c.lo[j], xj + dj));
             dj = tj - xj;
-            prof = pt.p.lnl + gj * dj + 0.5 * pjj * dj * dj;
-            slope = gi + pij * dj;
+            prof += gj * dj + 0.5 * pjj * dj * dj;
+            slope += pij * dj;
             nj = tj;
             ridge = -pij / pjj;
         }
@@ -156,20 +188,31 @@ double endpoint(ctx &c, int i, int dir, const point &best, bool &edge)
                 edge = true;
                 return bound;
             }
-            inner = xi;
+            inner = ui;
         } else {
-            outer = xi;
+            outer = ui;
         }
-        double xn = xi + (target - prof) / slope;
-        bool inside = dir * (xn - inner) > 0 && (std::isnan(outer) || dir * (outer - xn) > 0);
-        if (!(slope * dir < 0) || !inside || !std::isfinite(xn))
-            xn = std::isnan(outer) ? inner + 2 * (xi - inner) + dir * 1e-3 : (inner + outer) / 2;
+        double un = ui + (target - prof) / slope;
+        bool newton = slope * dir < 0 && std::isfinite(un) && dir * (un - inner) > 0 &&
+                      (std::isnan(outer) || dir * (outer - un) > 0);
+        // Without a usable Newton step: bisect the bracket, or, with no
+        // point yet below the target, try the bound itself (a profile that
+        // flat has its end there).
+        if (!newton)
+            un = std::isnan(outer) ? ubound : (inner + outer) / 2;
         if (!std::isnan(outer) && std::fabs(outer - inner) < 1e-12 * (1 + std::fabs(inner)))
             return (inner + outer) / 2;
-        xj = nj + ridge * (xn - xi);
+        double xn = un;
+        // Along the ridge, but not by more than the search would step.
+        xj = nj + std::min(2.0, std::max(-2.0, ridge * (xn - xi)));
+        // Close to the root Newton's step lands on it, to far below the
+        // digits printed, without a pass to check it.
+        if (newton && std::fabs(prof - target) < 0.02)
+            return xn;
+        ui = un;
         xi = xn;
     }
-    return xi;
+    return std::isnan(outer) ? bound : (inner + outer) / 2;
 }
 
 } // namespace
@@ -180,7 +223,8 @@ estimate fit(const loci &l, double m, double T, bool verbose)
     e.m_fixed = !std::isnan(m);
     e.T_fixed = !std::isnan(T);
     e.bad = NO_LOCUS;
-    ctx c{&l, {!e.m_fixed, !e.T_fixed}, {M_MIN, 0}, {1 - M_MIN, std::log(T_MAX)}, 0, verbose};
+    ctx c{&l,     {!e.m_fixed, !e.T_fixed}, {to_u(M_MIN), std::log(T_MIN)},
+          {to_u(1 - M_MIN), std::log(T_MAX)}, 0, verbose};
     if (e.m_fixed && e.T_fixed) {
         e.m = m;
         e.T = T;
@@ -202,29 +246,33 @@ estimate fit(const loci &l, double m, double T, bool verbose)
         m = std::min(0.95, std::max(0.05, sum / static_cast<double>(l.n)));
     }
     double tau = e.T_fixed ? std::log(T) : std::log(10.0);
-    point best = eval(c, m, tau);
+    point best = eval(c, to_u(m), tau);
     if (!(best.p.lnl > -HUGE_VAL)) {
         e.bad = best.p.bad;
         return e;
     }
     best = maximise(c, best);
     e.passes_fit = c.passes;
-    e.m = best.x[0];
-    e.T = e.T_fixed ? T : std::exp(best.x[1]);
+    // Back from u to the parameters; the bounds exactly as they are named.
+    auto value = [&](int i, double u) {
+        if (u <= c.lo[i])
+            return i == 0 ? M_MIN : T_MIN;
+        if (u >= c.hi[i])
+            return i == 0 ? 1 - M_MIN : T_MAX;
+        return i == 0 ? to_m(u) : std::exp(u);
+    };
+    e.m = e.m_fixed ? m : value(0, best.x[0]);
+    e.T = e.T_fixed ? T : value(1, best.x[1]);
     e.m_edge = !e.m_fixed && (best.x[0] <= c.lo[0] || best.x[0] >= c.hi[0]);
     e.T_edge = !e.T_fixed && (best.x[1] <= c.lo[1] || best.x[1] >= c.hi[1]);
     bool edge;
     if (!e.m_fixed) {
-        e.m_lo = endpoint(c, 0, -1, best, edge);
-        e.m_hi = endpoint(c, 0, +1, best, edge);
+        e.m_lo = value(0, endpoint(c, 0, -1, best, edge));
+        e.m_hi = value(0, endpoint(c, 0, +1, best, edge));
     }
     if (!e.T_fixed) {
-        e.T_lo = e.T_edge && best.x[1] <= c.lo[1] ? T_MIN : std::exp(endpoint(c, 1, -1, best, edge));
-        e.T_hi = e.T_edge && best.x[1] >= c.hi[1] ? T_MAX : std::exp(endpoint(c, 1, +1, best, edge));
-        if (best.x[1] <= c.lo[1])
-            e.T = T_MIN;
-        if (best.x[1] >= c.hi[1])
-            e.T = T_MAX;
+        e.T_lo = value(1, endpoint(c, 1, -1, best, edge));
+        e.T_hi = value(1, endpoint(c, 1, +1, best, edge));
     }
     e.passes_interval = c.passes - e.passes_fit;
     return e;

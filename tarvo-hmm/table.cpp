@@ -1,6 +1,7 @@
 #include "tarvo-hmm/table.h"
 
 #include "common/error.h"
+#include "tarvo-hmm/numbers.h"
 #include "tarvo-hmm/states.h"
 
 #include <algorithm>
@@ -100,8 +101,7 @@ void table_row(const table *t, const char *p, size_t len, long line, row *r)
         b = at[t->lnl[s]];
         e = b + n[t->lnl[s]];
         double v;
-        res = std::from_chars(b, e, v);
-        if (res.ec != std::errc() || res.ptr != e || b == e)
+        if (!read_double(b, e, &v))
             error("tarvo-hmm: %s, line %ld: log-likelihood '%.*s' is not a number\n", t->name,
                   line, (int)(e - b), b);
         if (std::isnan(v) || v == HUGE_VAL)

@@ -8,6 +8,7 @@
 #include "tarvo-hmm/gmap.h"
 #include "tarvo-hmm/loci.h"
 #include "tarvo-hmm/model.h"
+#include "tarvo-hmm/numbers.h"
 #include "tarvo-hmm/out.h"
 #include "tarvo-hmm/reader.h"
 #include "tarvo-hmm/states.h"
@@ -215,7 +216,7 @@ struct numfmt {
         if (digits)
             return at + snprintf(at, 32, "%.*g", digits, v);
         if (decimals == 6)
-            return fmt_f(at, v);
+            return put_f6(at, v);
         return at + snprintf(at, 400, "%.*f", decimals, v);
     }
 };
@@ -246,6 +247,8 @@ void write_loci(const loci &l, const double *post, const numfmt &f, FILE *tracts
     std::string buf, tr;
     char num[24];
     for (const chrom_span &c : l.chroms) {
+        buf = c.name;
+        buf += '\t';
         int state = -1;
         size_t run = 0;
         uint64_t start = 0;
@@ -281,8 +284,7 @@ void write_loci(const loci &l, const double *post, const numfmt &f, FILE *tracts
             run++;
             sum += p[best];
 
-            buf = c.name;
-            buf += '\t';
+            buf.resize(c.name.size() + 1);
             buf.append(num, std::to_chars(num, num + sizeof num, l.pos[i]).ptr);
             double copies = 0;
             for (int k = 0; k < S; k++) {

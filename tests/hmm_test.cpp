@@ -2,16 +2,25 @@
 // leaves no tracts or summary file, nor a temporary one, behind. And a
 // good run leaves both.
 
+#include "tarvo-hmm/loci.h"
+#include "tarvo-hmm/model.h"
+#include "tarvo-hmm/numbers.h"
+#include "tarvo/fmt.h"
 #include "tests/run.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <random>
 #include <dirent.h>
 #include <sys/stat.h>
 #include <fstream>
 #include <string>
 #include <unistd.h>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -133,6 +142,99 @@ TEST(HmmRun, BadInputs)
     rmdir(out.c_str());
     clear(dir);
     rmdir(dir.c_str());
+}
+
+// The short ways against the library's, on numbers shaped like the
+// table's (tarvo -l's six decimals, shortest round-trip forms, -inf) and
+// the posteriors' (in [0, 2], and halves of the sixth decimal).
+TEST(HmmNumbers, AgainstLibrary)
+{
+    std::mt19937_64 rng(21);
+    std::uniform_real_distribution<double> lnl(-5000, 0), unit(0, 2);
+    std::vector<std::string> texts = {"-inf", "0", "-0", "-0.000000", "5.", ".5", "-", ".",
+                                      "1e5", "-12.5e-3", "123456789012345",
+                                      "1234567890123456", "-0.1234567890123456", "00012.50"};
+    std::vector<double> values = {0, 1, 2, 0.5, 1e-7, 4.9999999999999998e-7, 5e-7,
+                                  999.9999995, 1000, -1, std::nextafter(0.0000025, 1)};
+    char buf[FMT_F_MAX + 1];
+    for (int i = 0; i < 200000; i++) {
+        double x = lnl(rng);
+        snprintf(buf, sizeof buf, i % 3 ? "%.6f" : "%.17g", i % 7 ? x : x / 1e3);
+        texts.push_back(buf);
+        double y = unit(rng);
+        values.push_back(i % 2 ? y : (std::floor(y * 1e6) + 0.5) / 1e6);
+    }
+    for (const std::string &t : texts) {
+        double want, got = 0;
+        auto r = std::from_chars(t.data(), t.data() + t.size(), want);
+        bool ok = r.ec == std::errc() && r.ptr == t.data() + t.size();
+        ASSERT_EQ(ok, read_double(t.data(), t.data() + t.size(), &got)) << t;
+        if (ok) {
+            ASSERT_EQ(0, memcmp(&want, &got, sizeof got)) << t;
+        }
+    }
+    for (double v : values) {
+        char want[400];
+        snprintf(want, sizeof want, "%.6f", v);
+        ASSERT_EQ(std::string(want), std::string(buf, put_f6(buf, v))) << v;
+    }
+}
+
+// The pass with derivatives: two chromosomes at a time against each
+// chromosome alone, and its gradient and Hessian in (m, ln T) against
+// central differences of the plain pass, at both ploidies.
+TEST(HmmModel, Derivatives)
+{
+    std::mt19937_64 rng(5);
+    std::uniform_real_distribution<double> lnl(-12, 0), gap(1e-5, 0.02);
+    for (int states : {2, 3}) {
+        loci all;
+        std::vector<loci> one(5);
+        loci_init(&all, states);
+        for (size_t c = 0; c < one.size(); c++) {
+            loci_init(&one[c], states);
+            const size_t n = c == 3 ? 1 : 50 + 700 * c;
+            all.chroms.push_back({"c", all.n, n});
+            one[c].chroms.push_back({"c", 0, n});
+            for (size_t i = 0; i < n; i++) {
+                double v[3] = {lnl(rng), lnl(rng), i % 9 ? lnl(rng) : -HUGE_VAL};
+                double d = i ? gap(rng) : 0;
+                loci_add(&all, v, d, i);
+                loci_add(&one[c], v, d, i);
+            }
+        }
+        const double m = 0.3, T = 25;
+        pass p = forward_d(all, m, T), sum{0, {0, 0}, {0, 0, 0}, NO_LOCUS};
+        for (const loci &o : one) {
+            pass q = forward_d(o, m, T);
+            sum.lnl += q.lnl;
+            for (int i = 0; i < 2; i++)
+                sum.g[i] += q.g[i];
+            for (int i = 0; i < 3; i++)
+                sum.h[i] += q.h[i];
+        }
+        EXPECT_NEAR(sum.lnl, p.lnl, 1e-12 * std::fabs(p.lnl));
+        EXPECT_NEAR(forward(all, m, T).lnl, p.lnl, 1e-12 * std::fabs(p.lnl));
+        for (int i = 0; i < 2; i++)
+            EXPECT_NEAR(sum.g[i], p.g[i], 1e-9 * (1 + std::fabs(p.g[i])));
+        for (int i = 0; i < 3; i++)
+            EXPECT_NEAR(sum.h[i], p.h[i], 1e-9 * (1 + std::fabs(p.h[i])));
+        // f(m, tau) and its differences with steps of 1e-4.
+        auto f = [&](double dm, double dt) { return forward(all, m + dm, T * std::exp(dt)).lnl; };
+        const double e = 1e-4;
+        double gm = (f(e, 0) - f(-e, 0)) / (2 * e), gt = (f(0, e) - f(0, -e)) / (2 * e);
+        double hmm = (f(e, 0) - 2 * f(0, 0) + f(-e, 0)) / (e * e);
+        double htt = (f(0, e) - 2 * f(0, 0) + f(0, -e)) / (e * e);
+        double hmt = (f(e, e) - f(e, -e) - f(-e, e) + f(-e, -e)) / (4 * e * e);
+        EXPECT_NEAR(gm, p.g[0], 1e-5 * (1 + std::fabs(gm)));
+        EXPECT_NEAR(gt, p.g[1], 1e-5 * (1 + std::fabs(gt)));
+        EXPECT_NEAR(hmm, p.h[0], 1e-3 * (1 + std::fabs(hmm)));
+        EXPECT_NEAR(hmt, p.h[1], 1e-3 * (1 + std::fabs(hmt)));
+        EXPECT_NEAR(htt, p.h[2], 1e-3 * (1 + std::fabs(htt)));
+        loci_free(&all);
+        for (loci &o : one)
+            loci_free(&o);
+    }
 }
 
 } // namespace
