@@ -13,7 +13,7 @@ set_tests_properties(hmm_calibration PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300)
 
 add_test(NAME hmm_quickstart
   COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/quickstart_test.sh ${PROJECT_SOURCE_DIR}
-    $<TARGET_FILE:tarvo-hmm>)
+    $<TARGET_FILE:tarvo-hmm> ${CMAKE_CROSSCOMPILING_EMULATOR})
 
 # The workflow's test also checks tarvo-hmm's files and the karyogram.
 set_property(TEST workflow.slurm APPEND PROPERTY ENVIRONMENT "TARVO_HMM=$<TARGET_FILE:tarvo-hmm>")

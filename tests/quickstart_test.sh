@@ -5,15 +5,23 @@
 # (examples/admixed.truth.tsv; examples/admixture/admixture.py --ship
 # made all three files).
 #
-#   quickstart_test.sh SOURCE-DIR TARVO-HMM
+#   quickstart_test.sh SOURCE-DIR TARVO-HMM [EMULATOR...]
+#
+# A cross build's program runs under its emulator, given after it.
 set -u
 src=$(cd "$1" && pwd) || exit 2
 hmm=$(realpath "$2") || exit 2
+shift 2
 tmp=$(mktemp -d) || exit 2
 trap 'rm -rf "$tmp"' EXIT
 cd "$tmp" || exit 2
-mkdir build examples && ln -s "$hmm" build/tarvo-hmm &&
-    ln -s "$src"/examples/admixed.* examples/ || exit 2
+mkdir build examples && ln -s "$src"/examples/admixed.* examples/ || exit 2
+if [ $# -eq 0 ]; then
+    ln -s "$hmm" build/tarvo-hmm || exit 2
+else
+    printf '#!/bin/sh\nexec %s %q "$@"\n' "$*" "$hmm" > build/tarvo-hmm &&
+        chmod +x build/tarvo-hmm || exit 2
+fi
 
 build/tarvo-hmm --map examples/admixed.map --tracts admixed.tracts.bed \
     --summary admixed.summary.tsv examples/admixed.loci.tsv > admixed.posterior.tsv ||
