@@ -5,7 +5,7 @@
 
 stats rows using 1 nooutput
 n = STATS_records
-set terminal pngcairo size 1200, 120 + 28 * n font "sans,11"
+set terminal pngcairo size 1200, 160 + 28 * n font "sans,11"
 set output out
 
 set title sprintf("Expected copies from population 1 (of %d), by chromosome", ploidy)
@@ -14,9 +14,9 @@ set yrange [n + 0.6:0.4]
 set ytics scale 0
 set ytics () 
 set cbrange [0:ploidy]
-set cblabel "copies from population 1"
 set cbtics 0, 1, ploidy
-# 0 blue, half grey, all orange: the admixture example's colours.
+# 0 blue, half grey, all orange: the admixture example's colours; the
+# title names the scale.
 set palette defined (0 "#2b6cb0", 0.5 "#999999", 1 "#dd7a1c")
 set style fill solid 1.0 noborder
 unset key
