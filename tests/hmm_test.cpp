@@ -139,6 +139,16 @@ TEST(HmmRun, BadInputs)
     EXPECT_EQ((std::vector<std::string>{"s.tsv", "t.bed"}), files);
     EXPECT_EQ(0u, read_file(out + "/t.bed").find("#chrom\tstart\tend\tstate\tloci\tmean_posterior\n"));
     clear(out);
+    // Through a symbolic link, as /dev/stdout is one: the link stays and
+    // the summary goes after what its file holds.
+    std::ofstream(out + "/target") << "x\n";
+    ASSERT_EQ(0, symlink("target", (out + "/link").c_str()));
+    r = run(HMM_BIN, {"--summary", out + "/link"}, h + l1 + l2);
+    EXPECT_EQ(0, r.status) << r.err;
+    struct stat st;
+    EXPECT_TRUE(lstat((out + "/link").c_str(), &st) == 0 && S_ISLNK(st.st_mode));
+    EXPECT_EQ(0u, read_file(out + "/target").find("x\n#loci\tchromosomes\t"));
+    clear(out);
     rmdir(out.c_str());
     clear(dir);
     rmdir(dir.c_str());
