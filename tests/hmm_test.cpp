@@ -86,6 +86,7 @@ TEST(HmmRun, BadInputs)
         {{}, h + "chr1\t200\t8\t0\t-1\t-2\t-3\t-4\t-5\n", pre + "2: 9 columns; the header has 7\n"},
         {{}, h + "chr1\t20x\t8\t0\t-1\t-2\t-3\n",
          pre + "2: position '20x' is not a whole number\n"},
+        {{}, h + "chr1\t0\t8\t0\t-1\t-2\t-3\n", pre + "2: position 0; positions count from 1\n"},
         {{}, h + "chr1\t200\t8\t0\t-1\t-2.5e\t-3\n",
          pre + "2: log-likelihood '-2.5e' is not a number\n"},
         {{}, h + "chr1\t200\t8\t0\t-1\t\t-3\n", pre + "2: log-likelihood '' is not a number\n"},
