@@ -29,6 +29,19 @@ void remove_pending()
 void out_open(outfile *o, const char *path)
 {
     o->path = path;
+    // Only a plain file is replaced by renaming onto it. Anything else
+    // (/dev/stdout, a symbolic link like it, a named pipe) is written as
+    // it is, appending: renaming onto /dev/stdout would replace the link
+    // itself, and appending puts the lines after what standard output
+    // already holds when both are one file.
+    struct stat st;
+    if (lstat(path, &st) == 0 && !S_ISREG(st.st_mode)) {
+        o->tmp.clear();
+        o->f = fopen(path, "a");
+        if (!o->f)
+            error("tarvo-hmm: cannot write %s: %s\n", path, strerror(errno));
+        return;
+    }
     o->tmp = o->path + ".tmpXXXXXX";
     std::vector<char> name(o->tmp.begin(), o->tmp.end());
     name.push_back('\0');
@@ -66,6 +79,8 @@ void out_commit(outfile *o)
     if (fclose(o->f) != 0)
         error("tarvo-hmm: cannot write %s: %s\n", o->path.c_str(), strerror(errno));
     o->f = nullptr;
+    if (o->tmp.empty())
+        return;
     if (rename(o->tmp.c_str(), o->path.c_str()) != 0)
         error("tarvo-hmm: cannot rename %s to %s: %s\n", o->tmp.c_str(), o->path.c_str(),
               strerror(errno));

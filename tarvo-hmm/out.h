@@ -6,7 +6,9 @@
 
 // An output file written under a temporary name beside it and renamed to
 // its own only by out_commit, once the whole run has succeeded; a run that
-// ends before removes the temporary file.
+// ends before removes the temporary file. A path that is not a plain file
+// (a device, a pipe, a symbolic link such as /dev/stdout) is appended to
+// directly.
 struct outfile {
     std::string path, tmp;
     FILE *f = nullptr;

@@ -96,6 +96,8 @@ void table_row(const table *t, const char *p, size_t len, long line, row *r)
     if (res.ec != std::errc() || res.ptr != e || b == e)
         error("tarvo-hmm: %s, line %ld: position '%.*s' is not a whole number\n", t->name,
               line, (int)(e - b), b);
+    if (r->pos == 0)
+        error("tarvo-hmm: %s, line %ld: position 0; positions count from 1\n", t->name, line);
     bool any = false;
     for (int s = 0; s < t->states; s++) {
         b = at[t->lnl[s]];

@@ -244,11 +244,15 @@ void write_loci(const loci &l, const double *post, const numfmt &f, FILE *tracts
         static const char head[] = "#chrom\tstart\tend\tstate\tloci\tmean_posterior\n";
         out_write(tracts, "the tracts", head, sizeof head - 1);
     }
-    std::string buf, tr;
+    std::string tr;
+    std::vector<char> lb;
     char num[24];
     for (const chrom_span &c : l.chroms) {
-        buf = c.name;
-        buf += '\t';
+        // The line: the name once, then position and numbers, each number
+        // at most FMT_F_MAX bytes.
+        lb.resize(c.name.size() + 32 + (S + 1) * (FMT_F_MAX + 1));
+        memcpy(lb.data(), c.name.data(), c.name.size());
+        lb[c.name.size()] = '\t';
         int state = -1;
         size_t run = 0;
         uint64_t start = 0;
@@ -284,16 +288,18 @@ void write_loci(const loci &l, const double *post, const numfmt &f, FILE *tracts
             run++;
             sum += p[best];
 
-            buf.resize(c.name.size() + 1);
-            buf.append(num, std::to_chars(num, num + sizeof num, l.pos[i]).ptr);
+            char *at = std::to_chars(lb.data() + c.name.size() + 1, lb.data() + lb.size(),
+                                     l.pos[i]).ptr;
             double copies = 0;
             for (int k = 0; k < S; k++) {
-                tab_put(buf, f, p[k], 6);
+                *at++ = '\t';
+                at = f.put(at, p[k], 6);
                 copies += k * p[k];
             }
-            tab_put(buf, f, copies, 6);
-            buf += '\n';
-            out_write(stdout, "standard output", buf.data(), buf.size());
+            *at++ = '\t';
+            at = f.put(at, copies, 6);
+            *at++ = '\n';
+            out_write(stdout, "standard output", lb.data(), static_cast<size_t>(at - lb.data()));
         }
     }
 }

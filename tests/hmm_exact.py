@@ -106,7 +106,8 @@ def case(rng_case, tmp):
     m = random.uniform(0.02, 0.98)
     T = random.choice([random.uniform(1, 30), random.uniform(30, 3000)])
     table = "#chrom\tpos\t" + "\t".join("lnL_" + s for s in NAMES[ploidy]) + "\n"
-    maptext, chroms = "", []
+    maptext, chroms, left_out = "", [], 0
+    thin = Fraction(repr(random.uniform(0.01, 1.5))) if random.random() < 0.4 else 0
     for c in range(nchrom):
         name = "c%d" % c
         # One locus in four chromosomes: the first-locus start alone.
@@ -120,20 +121,21 @@ def case(rng_case, tmp):
                 cmv += round(random.uniform(0, 3), 3)
                 points.append((bp, Fraction(repr(cmv))))
                 maptext += "%s\tm%d\t%s\t%d\n" % (name, bp, repr(cmv), bp)
-        loci, last = [], None
+        # -d keeps a locus CM or more after the last kept one.
+        loci, kept_cm = [], None
         for p in pos:
             ls = [lnl_value() for _ in range(ploidy + 1)]
             if all(x == float("-inf") for x in ls):
                 ls[random.randrange(ploidy + 1)] = -1.5
-            if use_map:
-                d = Fraction(0) if last is None else (cm_at(points, p) - cm_at(points, last)) / 100
-            else:
-                d = Fraction(0) if last is None else Fraction(p - last) * Fraction(repr(rate)) / 10**8
-            loci.append((p, ls, d))
-            last = p
             table += "%s\t%d\t%s\n" % (name, p, "\t".join(repr(x) for x in ls))
-        chroms.append(loci)
-    args = ["-m", repr(m), "-g", repr(T)]
+            cm = cm_at(points, p) if use_map else Fraction(p) * Fraction(repr(rate)) / 10**6
+            if kept_cm is not None and cm - kept_cm < thin:
+                left_out += 1
+                continue
+            loci.append((p, ls, Fraction(0) if kept_cm is None else (cm - kept_cm) / 100))
+            kept_cm = cm
+        chroms.append((name, loci))
+    args = ["-m", repr(m), "-g", repr(T), "-d", repr(float(thin)), "--tracts", tmp + "/t.bed"]
     if use_map:
         with open(tmp + "/g.map", "w") as f:
             f.write("# chrom id cM bp\n" + maptext)
@@ -141,10 +143,13 @@ def case(rng_case, tmp):
     else:
         args += ["-r", repr(rate)]
     rows, summary = run(args, table, tmp)
-    want_lnl, want_post = exact(chroms, ploidy, repr(m), repr(T))
+    want_lnl, want_post = exact([c[1] for c in chroms], ploidy, repr(m), repr(T))
     what = "case %d (ploidy %d, %s)" % (rng_case, ploidy, " ".join(args))
     if not close(summary[-1], want_lnl):
         fail("%s: lnL %s, exact %s" % (what, summary[-1], want_lnl))
+    counts = [str(len(want_post)), str(nchrom), str(left_out)]
+    if summary[:3] != counts or [summary[i] for i in (4, 5, 7, 8)] != ["."] * 4:
+        fail("%s: summary %s, want %s and . for the fixed bounds" % (what, summary, counts))
     if len(rows) != len(want_post):
         fail("%s: %d lines, %d loci" % (what, len(rows), len(want_post)))
         return
@@ -154,6 +159,26 @@ def case(rng_case, tmp):
         if not all(close(g, w) for g, w in zip(got, want)) or not close(row[-1], copies):
             fail("%s: %s %s: %s, exact %s" % (what, row[0], row[1], row[2:],
                                               ["%.12e" % w for w in want]))
+    # The tracts: runs of the same most probable state.
+    want_tracts, at = [], 0
+    for name, loci in chroms:
+        for i, (p, _, _) in enumerate(loci):
+            post = want_post[at + i]
+            best = max(range(ploidy + 1), key=lambda k: (post[k], -k))
+            if i and want_tracts[-1][3] == best:
+                want_tracts[-1][2] = p
+                want_tracts[-1][4].append(post[best])
+            else:
+                want_tracts.append([name, p - 1, p, best, [post[best]]])
+        at += len(loci)
+    got = [l.split("\t") for l in open(tmp + "/t.bed").read().splitlines()[1:]]
+    if len(got) != len(want_tracts):
+        fail("%s: %d tracts, want %d" % (what, len(got), len(want_tracts)))
+        return
+    for g, w in zip(got, want_tracts):
+        if (g[:5] != [w[0], str(w[1]), str(w[2]), NAMES[ploidy][w[3]], str(len(w[4]))]
+                or not close(g[5], sum(w[4]) / len(w[4]))):
+            fail("%s: tract %s, want %s" % (what, g, w))
 
 
 def lnl_at(table, tmp, m, T):
@@ -208,6 +233,11 @@ def estimation(tmp):
         prof = golden(lambda x: lnl_at(table, tmp, x, lt), 1e-6, 1 - 1e-6, 40)
         if abs(prof - (lnl - 1.920729410347062)) > 2e-3:
             fail("interval of T: profile at %g is %.6f, want %.6f" % (lt, prof, lnl - 1.9207))
+    # T fixed: m alone, and no interval for T.
+    _, s = run(["-r", "2", "-g", "40"], table, tmp)
+    fixed = golden(lambda lm: lnl_at(table, tmp, lm, 40.0), 0.01, 0.99, 40)
+    if s[6:9] != ["40", ".", "."] or abs(float(s[9]) - fixed) > 1e-6:
+        fail("with -g 40: summary %s; the search's maximum %.9f" % (s, fixed))
     print("estimate m %g [%g, %g], T %g [%g, %g], lnL %.6f; search %.6f"
           % (em, mlo, mhi, eT, Tlo, Thi, lnl, best))
 

@@ -86,6 +86,7 @@ TEST(HmmRun, BadInputs)
         {{}, h + "chr1\t200\t8\t0\t-1\t-2\t-3\t-4\t-5\n", pre + "2: 9 columns; the header has 7\n"},
         {{}, h + "chr1\t20x\t8\t0\t-1\t-2\t-3\n",
          pre + "2: position '20x' is not a whole number\n"},
+        {{}, h + "chr1\t0\t8\t0\t-1\t-2\t-3\n", pre + "2: position 0; positions count from 1\n"},
         {{}, h + "chr1\t200\t8\t0\t-1\t-2.5e\t-3\n",
          pre + "2: log-likelihood '-2.5e' is not a number\n"},
         {{}, h + "chr1\t200\t8\t0\t-1\t\t-3\n", pre + "2: log-likelihood '' is not a number\n"},
@@ -138,6 +139,16 @@ TEST(HmmRun, BadInputs)
     std::sort(files.begin(), files.end());
     EXPECT_EQ((std::vector<std::string>{"s.tsv", "t.bed"}), files);
     EXPECT_EQ(0u, read_file(out + "/t.bed").find("#chrom\tstart\tend\tstate\tloci\tmean_posterior\n"));
+    clear(out);
+    // Through a symbolic link, as /dev/stdout is one: the link stays and
+    // the summary goes after what its file holds.
+    std::ofstream(out + "/target") << "x\n";
+    ASSERT_EQ(0, symlink("target", (out + "/link").c_str()));
+    r = run(HMM_BIN, {"--summary", out + "/link"}, h + l1 + l2);
+    EXPECT_EQ(0, r.status) << r.err;
+    struct stat st;
+    EXPECT_TRUE(lstat((out + "/link").c_str(), &st) == 0 && S_ISLNK(st.st_mode));
+    EXPECT_EQ(0u, read_file(out + "/target").find("x\n#loci\tchromosomes\t"));
     clear(out);
     rmdir(out.c_str());
     clear(dir);

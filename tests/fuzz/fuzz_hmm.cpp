@@ -35,7 +35,7 @@ static void check(const std::string &line, const table &t, const row &r)
         abort();
     std::string pos = column(line, t.pos);
     if (pos.empty() || pos.find_first_not_of("0123456789") != std::string::npos ||
-        r.pos != strtoull(pos.c_str(), nullptr, 10))
+        r.pos != strtoull(pos.c_str(), nullptr, 10) || r.pos == 0)
         abort();
     bool any = false;
     for (int s = 0; s < t.states; s++) {
