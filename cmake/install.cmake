@@ -17,13 +17,13 @@ foreach(script tarvo-parallel ostrel-parallel)
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${head} ${shared})
 endforeach()
 
-install(TARGETS tarvo ostrel tarvo-pileup RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS tarvo ostrel tarvo-pileup tarvo-hmm RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(PROGRAMS ${PROJECT_BINARY_DIR}/tarvo-parallel ${PROJECT_BINARY_DIR}/ostrel-parallel
   DESTINATION ${CMAKE_INSTALL_BINDIR})
 # The pages name the release in their footer, taken from the project's
 # version like everything else that shows it. The comment at the top of
 # each source, which marks it as a template, stays behind.
-foreach(page tarvo ostrel tarvo-parallel ostrel-parallel tarvo-pileup)
+foreach(page tarvo ostrel tarvo-parallel ostrel-parallel tarvo-pileup tarvo-hmm)
   set(source ${PROJECT_SOURCE_DIR}/docs/${page}.1)
   file(READ ${source} text)
   string(REGEX REPLACE "^(\\.\\\\\"[^\n]*\n)+" "" text "${text}")
@@ -42,7 +42,9 @@ set(CPACK_PACKAGE_DESCRIPTION
 of two source populations and prints, per observation, the likelihood of
 each ancestry state; tarvo-pileup makes those observations from the
 samtools mpileup text of one individual's reads and a panel of the two
-populations' allele frequencies. ostrel prints the number of A, C, G, T
+populations' allele frequencies; tarvo-hmm turns the per-locus likelihoods
+into ancestry posteriors along each chromosome, tracts, and the admixture
+proportion and date. ostrel prints the number of A, C, G, T
 and N on each line of its input. tarvo-parallel and ostrel-parallel
 spread a run over the cores of one machine or over several hosts with
 GNU parallel.")

@@ -180,8 +180,21 @@ for i in range(len(b) // 2, len(b) // 2 + 64):
 open(sys.argv[1], "r+b").write(b)
 END
 touch -r "$data/s4.bam" "$data/bad.bam"
+# A genetic map of three points a chromosome, its rate varying, and a
+# thinning that leaves out some of the loci 30 bases apart.
+awk '/^>/ { c = substr($1, 2); n++; printf "%s\tm1\t0\t1\n%s\tm2\t%d\t2500\n%s\tm3\t%d\t5000\n", c, c, n, c, 4 * n }' \
+    "$data/ref.fa" > "$data/genetic.map" || exit 2
+thin=0.03
 
-# The README's pipeline by hand on each whole BAM.
+# tarvo-hmm writes results/SAMPLE.png with gnuplot.
+tarvo_hmm=$(realpath "${TARVO_HMM:-$(dirname "$tarvo")/tarvo-hmm}") || exit 2
+if ! command -v gnuplot > /dev/null; then
+    echo "not installed: gnuplot-nox${CI:+ (FAIL)}"
+    [ "${CI:-}" = true ] && exit 1
+    exit 77
+fi
+
+# The README's pipeline by hand on each whole BAM, then tarvo-hmm.
 numalleles=6
 awk -v OFS='\t' '!/^#/ { print $1, $2 - 1, $2 }' "$data/panel.tsv" > "$data/panel.bed"
 for s in 1 2 3 4; do
@@ -190,7 +203,14 @@ for s in 1 2 3 4; do
         "$tarvo" -a -p 2 -n $numalleles -l > "$data/s$s.lnl" || { fail "plain pipeline on s$s"; exit 1; }
     { printf '#chrom\tpos\treads_used\treads_left_out\tlnL_pop0_pop0\tlnL_pop0_pop1\tlnL_pop1_pop1\n'
       paste "$data/s$s.sites" "$data/s$s.lnl"; } > "$data/s$s.expected"
+    "$tarvo_hmm" --map "$data/genetic.map" -d $thin --tracts "$data/s$s.tracts.bed" \
+        --summary "$data/s$s.summary.tsv" "$data/s$s.expected" > "$data/s$s.posterior.tsv" ||
+        { fail "tarvo-hmm on s$s"; exit 1; }
 done
+# The thinning must leave loci out, or a workflow that dropped it would
+# pass.
+[ "$(awk -F '\t' 'NR == 2 { print $3 }' "$data/s1.summary.tsv")" -gt 0 ] ||
+    fail "thin $thin leaves out no locus: $(cat "$data/s1.summary.tsv")"
 # Most of the panel's loci are covered.
 [ "$(wc -l < "$data/s1.expected")" -gt $(($(grep -vc '^#' "$data/panel.tsv") / 2)) ] ||
     fail "plain pipeline: $(wc -l < "$data/s1.expected") lines"
@@ -201,7 +221,8 @@ config() {
     shift
     mkdir -p "$dir"
     { printf 'reference: %s\npanel: %s\nnumalleles: %d\n' "$data/ref.fa" "${panel:-$data/panel.tsv}" $numalleles
-      printf 'tarvo: %s\ntarvo_pileup: %s\nmem_mb: 100\nruntime: 10\nsamples:\n' "$tarvo" "$tarvo_pileup"
+      printf 'tarvo: %s\ntarvo_pileup: %s\nmem_mb: 100\nruntime: 10\n' "${tarvo_wrapped:-$tarvo}" "$tarvo_pileup"
+      printf 'tarvo_hmm: %s\nmap: %s\nthin: %s\nsamples:\n' "$tarvo_hmm" "$data/genetic.map" $thin
       for s; do printf '  %s: %s\n' "${s%%=*}" "${s#*=}"; done; } > "$dir/config.yaml"
 }
 snake() {
@@ -209,14 +230,32 @@ snake() {
     shift
     (cd "$dir" && snakemake -s "$workflow/Snakefile" --configfile config.yaml "$@")
 }
-# same DIR SAMPLE...: each sample's result is the plain pipeline's.
+# same DIR SAMPLE...: each sample's results are the plain pipeline's and
+# tarvo-hmm's by hand, and its karyogram a PNG.
 same() {
-    local dir=$1 s
+    local dir=$1 s f
     shift
     for s; do
         cmp -s "$dir/results/$s.tsv" "$data/$s.expected" ||
             fail "results/$s.tsv differs from the plain pipeline: $(diff "$dir/results/$s.tsv" "$data/$s.expected" 2>&1 | head -n 5)"
+        for f in posterior.tsv tracts.bed summary.tsv; do
+            cmp -s "$dir/results/$s.$f" "$data/$s.$f" ||
+                fail "results/$s.$f differs from tarvo-hmm's by hand: $(diff "$dir/results/$s.$f" "$data/$s.$f" 2>&1 | head -n 5)"
+        done
+        [ "$(head -c 4 "$dir/results/$s.png" 2> /dev/null | tail -c 3)" = PNG ] ||
+            fail "results/$s.png is not a PNG: $(cat "$dir/logs/$s/karyogram.log" 2>&1)"
     done
+}
+# summary DIR SAMPLE...: results/summary.tsv is one header, then each
+# sample's name and its summary line, in the configuration's order.
+summary() {
+    local dir=$1 s
+    shift
+    local want=$tmp/summary.want
+    { printf '#sample\t'; sed -n '1s/^#//p' "$data/$1.summary.tsv"
+      for s; do printf '%s\t' "$s"; sed -n 2p "$data/$s.summary.tsv"; done; } > "$want"
+    cmp -s "$dir/results/summary.tsv" "$want" ||
+        fail "results/summary.tsv: $(diff "$dir/results/summary.tsv" "$want" 2>&1 | head -n 5)"
 }
 
 name=local
@@ -224,6 +263,9 @@ three=("s1=$data/s1.bam" "s2=$data/s2.bam" "s3=$data/s3.bam")
 config "$tmp/local" "${three[@]}"
 snake "$tmp/local" -j 2 > "$tmp/local.out" 2>&1 || fail "status $?: $(tail -n 20 "$tmp/local.out")"
 same "$tmp/local" s1 s2 s3
+summary "$tmp/local" s1 s2 s3
+[ -z "$(find "$tmp/local/results" "$tmp/local/work" -name '*.tmp*')" ] ||
+    fail "temporary files left: $(find "$tmp/local/results" "$tmp/local/work" -name '*.tmp*')"
 
 name=slurm
 t=$SECONDS
@@ -239,7 +281,9 @@ same "$tmp/slurm" s1 s2 s3
 for s in s1 s2 s3; do
     cmp -s "$tmp/slurm/results/$s.tsv" "$tmp/local/results/$s.tsv" || fail "$s: Slurm and local runs differ"
 done
-[ ! -e "$tmp/slurm/results/s4.tsv" ] || fail "results/s4.tsv left after a failure"
+for f in s4.tsv s4.posterior.tsv s4.tracts.bed s4.summary.tsv s4.png summary.tsv; do
+    [ ! -e "$tmp/slurm/results/$f" ] || fail "results/$f left after a failure"
+done
 failed=$(grep -l 'samtools mpileup: error reading' "$tmp"/slurm/logs/s4/*.log) ||
     fail "no log of s4 holds samtools' message: $(cat "$tmp"/slurm/logs/s4/*.log)"
 for log in $failed; do
@@ -259,6 +303,7 @@ cp "$data/s4.bam" "$data/bad.bam" && cp "$data/s4.bam.bai" "$data/bad.bam.bai" |
 snake "$tmp/slurm" --slurm -j 20 --max-status-checks-per-second 1 > "$tmp/rerun.out" 2>&1 ||
     fail "status $?: $(tail -n 20 "$tmp/rerun.out")"
 same "$tmp/slurm" s4
+summary "$tmp/slurm" s1 s2 s3 s4
 ! grep -q 'sample=s[123]' "$tmp/rerun.out" || fail "redid jobs of samples that had not failed"
 grep -q 'sample=s4' "$tmp/rerun.out" || fail "did not redo s4"
 [ -z "$(squeue -h)" ] || fail "jobs left in the queue: $(squeue)"
@@ -289,6 +334,21 @@ done <<'END'
 bad panel line|Ls/\t[^\t]*$/\tx/|panel.tsv, line L:|no
 reference disagrees|Ls/^\(chr2\t[0-9]*\t\)\([ACGT]\)\t\([ACGT]\)/\1\3\t\2/|chr2.*P|yes
 END
+
+# The join of sites and likelihoods: a tarvo that loses its last line
+# must fail the job, leaving no table and no temporary file behind.
+name="local, likelihoods a line short"
+printf '#!/bin/sh\n"%s" "$@" | sed '"'"'$d'"'"'\n' "$tarvo" > "$tmp/tarvo-short" &&
+    chmod +x "$tmp/tarvo-short" || exit 2
+tarvo_wrapped=$tmp/tarvo-short config "$tmp/fail" "${three[@]:0:1}"
+snake "$tmp/fail" -j 2 --keep-going > "$tmp/fail.out" 2>&1 && fail "status 0"
+grep -q "s1, chr1: [0-9]* sites but [0-9]* lines of likelihoods" "$tmp/fail/logs/s1/chr1.log" ||
+    fail "log: $(cat "$tmp/fail/logs/s1/chr1.log")"
+[ ! -e "$tmp/fail/work/s1/chr1.tsv" ] && [ ! -e "$tmp/fail/results/s1.tsv" ] ||
+    fail "a table left: $(ls "$tmp/fail/work/s1" "$tmp/fail/results" 2>&1)"
+[ -z "$(find "$tmp/fail" -name '*.tmp*')" ] || fail "temporary files left: $(find "$tmp/fail" -name '*.tmp*')"
+echo "[$name] $(grep -h 'lines of likelihoods' "$tmp/fail/logs/s1/chr1.log" | head -n 1)"
+rm -rf "$tmp/fail"
 
 name=leftovers
 stop_jobs=$(squeue -h 2> /dev/null)

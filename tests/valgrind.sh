@@ -57,5 +57,17 @@ if [ -x "$build/ostrel" ]; then
     check 2 "$work/badbase.txt" "$build/ostrel"
 fi
 
+if [ -x "$build/tarvo-hmm" ]; then
+    awk 'BEGIN { srand(5); OFS = "\t"
+         print "#chrom", "pos", "lnL_pop0_pop0", "lnL_pop0_pop1", "lnL_pop1_pop1"
+         for (c = 1; c <= 3; c++) for (i = 1; i <= 400 * c; i++)
+             print "chr" c, i * 20000, -rand() * 5, -rand() * 5, (i % 7 ? -rand() * 5 : "-inf") }' \
+        > "$work/loci.tsv"
+    printf '#chrom\tpos\tlnL_pop0\tlnL_pop1\nchr1\t5\t-1\tnan\n' > "$work/badloci.tsv"
+    check 0 "$work/loci.tsv" "$build/tarvo-hmm" --tracts "$work/t.bed" --summary "$work/s.tsv"
+    check 0 "$work/loci.tsv" "$build/tarvo-hmm" -m 0.4 -d 0.1
+    check 2 "$work/badloci.tsv" "$build/tarvo-hmm" --summary "$work/s.tsv"
+fi
+
 echo "valgrind: $runs runs, $([ $fail = 0 ] && echo "no errors" || echo "errors found")"
 exit $fail
