@@ -2,12 +2,15 @@
 //
 //   everyday codes   a code between white space, many at a time (scan_codes)
 //   fast number      the shapes of everyday numbers: the run kernel many at
-//                    a time, fast_double, long_double and fast_int one at
-//                    a time
+//                    a time, fast_double (with long_fraction and
+//                    long_double for more digits than a double holds) and
+//                    fast_int one at a time
 //   exact number     any decimal number that neither overflows nor
 //                    underflows to zero: one correctly rounded operation
-//                    where that gives the value, else the standard
-//                    library's exact from_chars (exact_double)
+//                    where that gives the value (a product or quotient of
+//                    exact operands, or an integer division by a power of
+//                    five), else the standard library's exact from_chars
+//                    (exact_double)
 //   the C library    everything else, read by fscanf itself (slow)
 //
 // The first three look only at the bytes in the buffer, and an item that
@@ -341,7 +344,8 @@ bool fast_double(const char *p, double *v, const char **stop)
 // before or after its point and an exponent with digits if it has one.
 // Where its value is m * 10^x or m / 10^-x with m below 2^53 and |x| at
 // most 22, both operands are exact and one correctly rounded operation
-// gives the correctly rounded value, the one strtod gives. Any other such
+// gives the correctly rounded value, the one strtod gives; up to 19
+// significant digits over 10^27 at most, quotient gives it. Any other such
 // number, however many digits it has, the standard library's from_chars
 // converts, correctly rounded as well (libstdc++ from GCC 12 on), unless
 // the value overflows or underflows to zero: strtod's result there, an
@@ -400,6 +404,8 @@ __attribute__((noinline)) int exact_double(const char *p, const char *e, double 
         r = (double)m * pow10[x10];
     else if (nsig <= 19 && m <= (uint64_t)1 << 53 && x10 < 0 && x10 >= -22)
         r = (double)m / pow10[-x10];
+    else if (nsig <= 19 && x10 < 0 && x10 >= -MAX_POW5)
+        r = quotient(m, (int)-x10);
     else if (!long_decimal(ds, q, &r))
         return SLOW;
     *v = neg ? -r : r;
