@@ -122,42 +122,48 @@ inline void sites(const picks &pk, const int *codes, const double *eps, int from
         normal(acc[r], ex[r]);
 }
 
-// Whether every plain product, each zero or a normal double, stays zero or
-// normal through the n tame sites of e. Each of a tame site's values is
-// 0, at least 1/8 or e / 4 (computed exactly), and at most 1, so the
-// products only fall, and the n sites take a normal product at least
-// 2^-1022 * 2^(2 - low) to no less than 2^-1022, the 2 leaving room for
-// the roundings. Then, where it stays normal, the plain product is the
-// scaled one with its exponent put back, so only the scaled ones need
-// computing: most observations are done so.
+// Whether every plain product is zero, or a normal double equal to its
+// scaled one (not so once it was subnormal, rounded apart, and wild sites
+// brought it back), and stays so through the n tame sites of e, none of
+// them -0. Each of a tame site's values is 0, at least 1/8 or e / 4
+// (computed exactly), and at most 1, so the products only fall, and the n
+// sites take a normal product at least 2^-1022 * 2^(2 - low) to no less
+// than 2^-1022, the 2 leaving room for the roundings. Then the plain
+// product is the scaled one with its exponent put back, so only the
+// scaled ones need computing: most observations are done so.
 template <int R>
-inline bool stays_normal(const v4 *plain, const double *e, int n)
+inline bool stays_normal(const v4 *plain, const v4 *acc, const m4 *ex, const double *e, int n)
 {
     long long low = 0;
+    uint64_t minus = 0;
     for (int s = 0; s < n; s++) {
         uint64_t u;
         memcpy(&u, &e[s], sizeof u);
         long long x = (long long)(u >> 52) - 1023 - 2; // e / 4 >= 2^x
         low += e[s] == 0.0 || x > -3 ? -3 : x;
+        minus |= u >> 63; // -0, which would turn the sign of a zero
     }
+    if (minus)
+        return false;
     const long long floor_field = 3 - low; // 2^-1022 * 2^(2 - low), biased
     bool ok = true;
     for (int r = 0; r < R; r++) {
         m4 field = ((m4)plain[r] >> 52) & 0x7ff;
-        m4 good = ((field >= floor_field) & (field != 0x7ff)) | (plain[r] == 0.0);
+        m4 same = (m4)plain[r] == (m4)acc[r] + (ex[r] << 52);
+        m4 good = ((field >= floor_field) & (field != 0x7ff) & same) | (plain[r] == 0.0);
         for (int l = 0; l < 4; l++)
             ok &= good[l] != 0;
     }
     return ok;
 }
 
-// The plain product of a lane that stayed zero or normal: m * 2^x, or the
-// zero it was or became.
+// The plain product of a lane that stayed zero or normal: the zero it was,
+// the zero it became (the scaled one, of the same sign), or m * 2^x.
 inline v4 unscaled(const v4 &plain, const v4 &m, const m4 &x)
 {
-    m4 zero = (plain == 0.0) | (m == 0.0);
+    m4 was = plain == 0.0, became = ~was & (m == 0.0);
     m4 b = (m4)m + (x << 52);
-    return (v4)(~zero & b);
+    return (v4)((was & (m4)plain) | (became & (m4)m) | (~was & ~became & b));
 }
 
 // The sites into R rows of products: plain, and the same as acc * 2^ex.
@@ -181,7 +187,7 @@ inline void rows(const picks &pk, int numalleles, const int *codes, const double
         chunk_probs<O>(eps + s0, n, p);
         for (int b = 0; b < n; b += RUN) {
             int end = b + RUN < n ? b + RUN : n;
-            const bool both = !stays_normal<R>(plain, eps + s0 + b, end - b);
+            const bool both = !stays_normal<R>(plain, acc, ex, eps + s0 + b, end - b);
             for (int s = b; s < end; s++) {
                 const m4 *idx = pk.idx[codes[s0 + s]];
                 for (int r = 0; r < R; r++) {
