@@ -168,8 +168,8 @@ inline v4 unscaled(const v4 &plain, const v4 &m, const m4 &x)
 
 // The sites into R rows of products: plain, and the same as acc * 2^ex.
 template <typename O, int R>
-inline void rows(const picks &pk, int numalleles, const int *codes, const double *eps,
-                 v4 *plain, v4 *acc, m4 *ex)
+inline void multiply_rows(const picks &pk, int numalleles, const int *codes, const double *eps,
+                          v4 *plain, v4 *acc, m4 *ex)
 {
     // Where every error rate of a chunk is tame, its probabilities are
     // computed ahead as for the plain products, a site without an
@@ -227,9 +227,9 @@ inline void products_and_scaled(const double *table, int numalleles, const int *
         ex[r] = (m4){0, 0, 0, 0};
     }
     if (single)
-        rows<O, 1>(pk, numalleles, codes, eps, plain, acc, ex);
+        multiply_rows<O, 1>(pk, numalleles, codes, eps, plain, acc, ex);
     else
-        rows<O, 4>(pk, numalleles, codes, eps, plain, acc, ex);
+        multiply_rows<O, 4>(pk, numalleles, codes, eps, plain, acc, ex);
     // A zero, infinite or NaN product has no exponent of its own: 0, so that
     // it is the same however often it was brought back.
     for (int r = 0; r < 4; r++) {

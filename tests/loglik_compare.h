@@ -35,7 +35,7 @@ struct loglik_verdict {
 // Bit for bit, but NaNs as NaNs: which of two a product keeps depends on
 // the order the compiler puts the operands in, and the NaN rule decides
 // what a NaN likelihood prints.
-inline bool same(double a, double b)
+inline bool same_or_nan(double a, double b)
 {
     return bits(a) == bits(b) || (std::isnan(a) && std::isnan(b));
 }
@@ -61,7 +61,7 @@ inline loglik_verdict loglik_compare(const double *table, int ploidy, int n, con
     for (int g = 0; g < 16 && !what[0]; g++) {
         bool normal;
         double f = literal_product<double>(table, g / 4, g % 4, n, codes, eps, &normal);
-        if (!same(beside[g], want[g]) || (avx2 && !same(beside2[g], want2[g])))
+        if (!same_or_nan(beside[g], want[g]) || (avx2 && !same_or_nan(beside2[g], want2[g])))
             snprintf(what, sizeof what, "genotype %d: the default product %a, beside the scaled %a",
                      g, want[g], beside[g]);
         else if (avx2 && !(std::isnan(m[g]) && std::isnan(m2[g])) &&
