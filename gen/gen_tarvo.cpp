@@ -4,8 +4,11 @@
 // argument "odd", about one number in four hundred is an extreme or special value,
 // for comparing builds on more than the everyday arithmetic; with "nan", one
 // in eight is NaN of either sign, an infinity or zero, so that most results
-// are NaN and NaNs of both signs meet.
+// are NaN and NaNs of both signs meet; with "shortest", every frequency and
+// error rate in the shortest form that reads back as the same double, as
+// tarvo-pileup, Python's repr and std::to_chars write them.
 
+#include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -26,7 +29,7 @@ static double unit()
     return (double)(next() >> 11) / 9007199254740992.0;
 }
 
-static bool odd, nans;
+static bool odd, nans, shortest;
 
 static void real(double x, const char *sep)
 {
@@ -38,20 +41,27 @@ static void real(double x, const char *sep)
     static const char *const special[] = {"inf", "-inf", "nan", "-nan", "1e-310", "4.9e-324",
                                           "1e308", "-1e308", "0", "-0", "1", "2.5e-200",
                                           "0x1.fffffffffffffp-1", "1e-30", "1e30", "7"};
-    if (odd && next() % 400 == 0)
+    if (odd && next() % 400 == 0) {
         printf("%s%s", special[next() % 16], sep);
-    else
+    } else if (shortest) {
+        char text[32];
+        *std::to_chars(text, text + sizeof text - 1, x).ptr = '\0';
+        printf("%s%s", text, sep);
+    } else {
         printf("%.6g%s", x, sep);
+    }
 }
 
 const char usage[] =
-    "usage: gen_tarvo numobs [seed [odd|nan]] > file\n"
+    "usage: gen_tarvo numobs [seed [odd|nan|shortest]] > file\n"
     "\n"
     "Writes numobs tarvo observations for ploidy 2 of 50 sites each (tarvo -t\n"
     "numobs -p 2), one per line, about one site in ten missing; the same for\n"
     "the same seed (default 20261208) on any machine. odd: about one number\n"
     "in 400 an extreme or special value; nan: one in eight NaN of either\n"
-    "sign, an infinity or zero.\n";
+    "sign, an infinity or zero; shortest: frequencies and error rates in the\n"
+    "shortest form that reads back as the same double (most have 16 or 17\n"
+    "significant digits) instead of six significant digits.\n";
 
 int main(int argc, char **argv)
 {
@@ -67,6 +77,7 @@ int main(int argc, char **argv)
     state = argc > 2 ? strtoull(argv[2], nullptr, 10) : 20261208;
     odd = argc > 3 && argv[3][0] == 'o';
     nans = argc > 3 && argv[3][0] == 'n';
+    shortest = argc > 3 && argv[3][0] == 's';
     const int sites = 50;
     for (long o = 0; o < numobs; o++) {
         for (int g = 0; g < sites; g++)

@@ -153,7 +153,40 @@ char *fmt_e(char *out, double v)
     return p + 2;
 }
 
+// A double below 2^32 in size, v = M * 2^E, has v * 10^6 = M * 10^6 * 2^E,
+// an integer of at most 73 bits shifted by E: the six decimals rounded to
+// nearest, ties to even, as printf rounds, come from it exactly. The
+// logarithms -l prints all take this way; the rest, and the special
+// values, take to_chars.
 char *fmt_f(char *out, double v)
 {
-    return std::to_chars(out, out + FMT_F_MAX, v, std::chars_format::fixed, 6).ptr;
+    uint64_t b;
+    memcpy(&b, &v, sizeof b);
+    int field = (int)(b >> 52) & 0x7ff;
+    if (field >= 1023 + 32)
+        return std::to_chars(out, out + FMT_F_MAX, v, std::chars_format::fixed, 6).ptr;
+    uint64_t m = b & ((1ULL << 52) - 1);
+    int e = field - 1075;
+    if (field)
+        m |= 1ULL << 52;
+    else
+        e = -1074;
+    u128 n = (u128)m * 1000000;
+    uint64_t q; // round(v * 10^6); e is at most -21 here
+    if (e > -80) {
+        u128 rest = n & (((u128)1 << -e) - 1), half = (u128)1 << (-e - 1);
+        q = (uint64_t)(n >> -e);
+        q += rest > half || (rest == half && (q & 1));
+    } else {
+        q = 0; // below 2^73 * 2^-80: less than half a millionth
+    }
+    char *p = out;
+    if (b >> 63)
+        *p++ = '-';
+    uint64_t whole = q / 1000000, frac = q % 1000000;
+    p = std::to_chars(p, p + 12, whole).ptr;
+    *p++ = '.';
+    for (int i = 5; i >= 0; i--, frac /= 10)
+        p[i] = (char)('0' + frac % 10);
+    return p + 6;
 }

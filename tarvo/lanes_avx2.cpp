@@ -46,8 +46,8 @@ void products_avx2(const double *table, int numalleles, const int *codes, const 
     products<avx2_ops>(table, numalleles, codes, eps, f);
 }
 
-void scaled_avx2(const double *table, int numalleles, const int *codes, const double *eps,
-                 double *m, long long *x)
+void log_products_avx2(const double *table, int numalleles, const int *codes,
+                        const double *eps, double *f, double *m, long long *x)
 {
-    scaled<avx2_ops>(table, numalleles, codes, eps, m, x);
+    products_and_scaled<avx2_ops>(table, numalleles, codes, eps, f, m, x);
 }

@@ -37,8 +37,8 @@ void products_plain(const double *table, int numalleles, const int *codes, const
     products<plain_ops>(table, numalleles, codes, eps, f);
 }
 
-void scaled_plain(const double *table, int numalleles, const int *codes, const double *eps,
-                  double *m, long long *x)
+void log_products_plain(const double *table, int numalleles, const int *codes,
+                        const double *eps, double *f, double *m, long long *x)
 {
-    scaled<plain_ops>(table, numalleles, codes, eps, m, x);
+    products_and_scaled<plain_ops>(table, numalleles, codes, eps, f, m, x);
 }

@@ -68,12 +68,9 @@ static void score_ruled(const double *table, int ploidy, int numalleles, const i
         L[s] = R[s].v;
 }
 
-void score_observation(const double *table, int ploidy, int numalleles,
-                       const int *codes, const double *eps,
-                       const double *freq, double *L)
+void score_products(const double *table, int ploidy, int numalleles, const int *codes,
+                    const double *eps, const double *freq, const double *fg, double *L)
 {
-    double fg[16];
-    genotype_products(table, numalleles, codes, eps, fg);
     states(fg, ploidy, freq, L);
 
     // Every operation passes a NaN on, so a NaN among the values used
@@ -84,4 +81,13 @@ void score_observation(const double *table, int ploidy, int numalleles,
             score_ruled(table, ploidy, numalleles, codes, eps, freq, L);
             return;
         }
+}
+
+void score_observation(const double *table, int ploidy, int numalleles,
+                       const int *codes, const double *eps,
+                       const double *freq, double *L)
+{
+    double fg[16];
+    genotype_products(table, numalleles, codes, eps, fg);
+    score_products(table, ploidy, numalleles, codes, eps, freq, fg, L);
 }

@@ -22,4 +22,9 @@ void score_observation(const double *table, int ploidy, int numalleles,
                        const int *codes, const double *eps,
                        const double *freq, double *L);
 
+// The same likelihoods from the observation's genotype products fg
+// (tarvo/products.h), already computed.
+void score_products(const double *table, int ploidy, int numalleles, const int *codes,
+                    const double *eps, const double *freq, const double *fg, double *L);
+
 #endif

@@ -279,14 +279,12 @@ double log_exact(const double *table, int ploidy, int numalleles, const int *cod
 } // namespace
 
 // The states whose likelihood the default gives as 0, subnormal or +inf,
-// marked in beyond, from the products kept with a separate power of two.
+// marked in beyond, from the products m * 2^x kept with a separate power
+// of two.
 static void log_beyond(const double *table, int ploidy, int numalleles, const int *codes,
                        const double *eps, const double *freq, const double *L,
-                       const bool *beyond, double *lnL)
+                       const bool *beyond, const double *m, const long long *x, double *lnL)
 {
-    double m[16];
-    long long x[16];
-    scaled_products(table, numalleles, codes, eps, m, x);
 
     // The weights as the default computes them, and the products, in the
     // order of the genotypes' terms.
@@ -339,8 +337,14 @@ void log_observation(const double *table, int ploidy, int numalleles,
                      const int *codes, const double *eps,
                      const double *freq, double *lnL)
 {
-    double L[3];
-    score_observation(table, ploidy, numalleles, codes, eps, freq, L);
+    // The default products and the scaled ones in one pass: an observation
+    // whose likelihoods underflow needs both, and computing the scaled ones
+    // beside the default ones costs little more than the default ones alone,
+    // whose chain of one multiplication per site leaves the processor idle.
+    double f[16], m[16], L[3];
+    long long x[16];
+    log_products(table, numalleles, codes, eps, f, m, x);
+    score_products(table, ploidy, numalleles, codes, eps, freq, f, L);
     bool beyond[3] = {}, any = false;
     for (int s = 0; s < nstates(ploidy); s++) {
         if (std::isnan(L[s]))
@@ -353,5 +357,5 @@ void log_observation(const double *table, int ploidy, int numalleles,
             any = beyond[s] = true;
     }
     if (any)
-        log_beyond(table, ploidy, numalleles, codes, eps, freq, L, beyond, lnL);
+        log_beyond(table, ploidy, numalleles, codes, eps, freq, L, beyond, m, x, lnL);
 }

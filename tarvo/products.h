@@ -13,13 +13,13 @@ void products_plain(const double *table, int numalleles, const int *codes, const
 void products_avx2(const double *table, int numalleles, const int *codes, const double *eps,
                    double *f);
 
-// The same products for the log output, each as m[g] * 2^x[g], where m[g]
-// lies in [1, 2) unless it is zero, infinite or NaN. Wherever the plain
-// product is a normal double it equals m[g] * 2^x[g] exactly.
-void scaled_plain(const double *table, int numalleles, const int *codes, const double *eps,
-                  double *m, long long *x);
-void scaled_avx2(const double *table, int numalleles, const int *codes, const double *eps,
-                 double *m, long long *x);
+// The same products f for the log output, and in the same pass each as
+// m[g] * 2^x[g], where m[g] lies in [1, 2) unless it is zero, infinite or
+// NaN. Wherever f[g] is a normal double it equals m[g] * 2^x[g] exactly.
+void log_products_plain(const double *table, int numalleles, const int *codes,
+                        const double *eps, double *f, double *m, long long *x);
+void log_products_avx2(const double *table, int numalleles, const int *codes,
+                       const double *eps, double *f, double *m, long long *x);
 
 // Each runs the build of active_isa().
 inline void genotype_products(const double *table, int numalleles, const int *codes,
@@ -32,14 +32,14 @@ inline void genotype_products(const double *table, int numalleles, const int *co
     products_plain(table, numalleles, codes, eps, f);
 }
 
-inline void scaled_products(const double *table, int numalleles, const int *codes,
-                            const double *eps, double *m, long long *x)
+inline void log_products(const double *table, int numalleles, const int *codes,
+                         const double *eps, double *f, double *m, long long *x)
 {
 #if defined(__x86_64__)
     if (active_isa() == isa::avx2)
-        return scaled_avx2(table, numalleles, codes, eps, m, x);
+        return log_products_avx2(table, numalleles, codes, eps, f, m, x);
 #endif
-    scaled_plain(table, numalleles, codes, eps, m, x);
+    log_products_plain(table, numalleles, codes, eps, f, m, x);
 }
 
 #endif

@@ -2,9 +2,15 @@
 //
 //   everyday codes   a code between white space, many at a time (scan_codes)
 //   fast number      the shapes of everyday numbers: the run kernel many at
-//                    a time, fast_double and fast_int one at a time
-//   exact number     any decimal number whose value one correctly rounded
-//                    operation gives (exact_double)
+//                    a time, fast_double (with long_fraction and
+//                    long_double for more digits than a double holds) and
+//                    fast_int one at a time
+//   exact number     any decimal number that neither overflows nor
+//                    underflows to zero: one correctly rounded operation
+//                    where that gives the value (a product or quotient of
+//                    exact operands, or an integer division by a power of
+//                    five), else the standard library's exact from_chars
+//                    (exact_double)
 //   the C library    everything else, read by fscanf itself (slow)
 //
 // The first three look only at the bytes in the buffer, and an item that
@@ -17,6 +23,7 @@
 #include "tarvo/isa.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -118,10 +125,166 @@ int fast_int(const char *p, const char *e, int *v, const char **stop)
     return OK;
 }
 
+// The number in [p, q), digits with an optional point and exponent and no
+// sign, by from_chars; false where it overflows or underflows to zero, or
+// where from_chars would read other characters than scanf (it never does
+// on this shape, and the check keeps it so).
+bool long_decimal(const char *p, const char *q, double *v)
+{
+#if defined(__cpp_lib_to_chars)
+    auto r = std::from_chars(p, q, *v);
+    return r.ec == std::errc() && r.ptr == q;
+#else
+    return false; // a library without the exact from_chars: scanf converts it
+#endif
+}
+
+// Where the run of digits that starts at p ends: eight bytes at a time on
+// a little-endian processor (see fast_double), else one at a time. The
+// sentinel stops it at the end of the bytes read.
+inline const char *digits_end(const char *p)
+{
+    if (__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__) {
+        int b;
+        while ((b = run8(load8(p))) == 8)
+            p += 8;
+        return p + b;
+    }
+    while (isdig(*p))
+        p++;
+    return p;
+}
+
+// Powers of five up to the largest below 2^63.
+constexpr int MAX_POW5 = 27;
+struct pow5_table {
+    uint64_t p[MAX_POW5 + 1];
+    constexpr pow5_table() : p()
+    {
+        p[0] = 1;
+        for (int k = 1; k <= MAX_POW5; k++)
+            p[k] = p[k - 1] * 5;
+    }
+};
+constexpr pow5_table pow5;
+
+// The quotient and remainder of (hi * 2^64 + lo) / d, for hi below d.
+inline uint64_t divide(uint64_t hi, uint64_t lo, uint64_t d, uint64_t *r)
+{
+#if defined(__x86_64__)
+    // One instruction, where the compiler would call a routine for any
+    // 128-bit division.
+    uint64_t q;
+    __asm__("divq %4" : "=a"(q), "=d"(*r) : "a"(lo), "d"(hi), "rm"(d) : "cc");
+    return q;
+#else
+    unsigned __int128 n = (unsigned __int128)hi << 64 | lo;
+    uint64_t q = (uint64_t)(n / d);
+    *r = lo - q * d;
+    return q;
+#endif
+}
+
+// m / 10^k correctly rounded, for m from 1 and k from 1 to MAX_POW5, where
+// no quotient comes near the subnormals. m / 10^k is m / 5^k / 2^k: m,
+// shifted so that its quotient by 5^k has 62 or 63 bits, is divided by
+// 5^k; the quotient with its last bit set where the remainder is not zero
+// lies between the same two halfway points as the exact one (every
+// halfway point is a multiple of 2^8 here), so converting it rounds as
+// the exact value would; the powers of two are exact.
+double quotient(uint64_t m, int k)
+{
+    uint64_t d = pow5.p[k], r;
+    int lz = __builtin_clzll(m), bd = 64 - __builtin_clzll(d); // bd from 3 on
+    uint64_t top = m << lz;
+    // top * 2^(bd - 2) is below d * 2^63.
+    uint64_t q = divide(top >> (66 - bd), top << (bd - 2), d, &r);
+    uint64_t scale = (uint64_t)(1023 - (lz + bd - 2 + k)) << 52;
+    double s;
+    memcpy(&s, &scale, sizeof s);
+    return (double)(int64_t)(q | (r != 0)) * s;
+}
+
+// Fast number, long: digits with an optional fraction, followed by white
+// space, however many digits, as every shortest round-trip printer writes
+// most doubles (16 or 17 significant digits). The bounds are found eight
+// bytes at a time. Up to 19 significant digits and MAX_POW5 fraction
+// digits convert by quotient, anything longer by from_chars. Whatever else
+// it meets it leaves to exact_double.
+bool long_double(const char *p, double *v, const char **stop)
+{
+    const char *q = p;
+    bool neg = sign(&q);
+    const char *d = q, *ie = digits_end(q), *fs = ie, *fe = ie;
+    if (*ie == '.') {
+        fs = ie + 1;
+        fe = digits_end(fs);
+    }
+    if ((ie == d && fe == fs) || !isws(*fe))
+        return false;
+    // The significant digits: the integer part's, usually one, byte at a
+    // time; the fraction's eight at a time.
+    uint64_t m = 0;
+    int n = 0;
+    for (const char *c = d; c < ie && n <= 19; c++)
+        if (n || *c != '0') {
+            m = m * 10 + (uint64_t)(*c - '0');
+            n++;
+        }
+    const char *c = fs;
+    if (n == 0)
+        while (c < fe && *c == '0')
+            c++;
+    n += (int)(fe - c);
+    long k = fe - fs;
+    double r;
+    if (n <= 19 && k <= MAX_POW5) {
+        for (; c < fe; c += 8) {
+            int b = fe - c < 8 ? (int)(fe - c) : 8;
+            m = m * ipow10[b] + val8(load8(c), b);
+        }
+        r = m == 0 || k == 0 ? (double)m : quotient(m, (int)k);
+    } else if (!long_decimal(d, fe, &r)) {
+        return false;
+    }
+    *v = neg ? -r : r;
+    *stop = fe;
+    return true;
+}
+
+// Fast number, long: "0." and 9 to 24 digits, followed by white space,
+// given the first eight digits in x. The digits are read eight at a time
+// into a 128-bit integer; where it fits in 64 bits, quotient converts.
+// Anything else goes on to long_double.
+bool long_fraction(const char *p, uint64_t x, double *v, const char **stop)
+{
+    uint64_t y = load8(p + 10), z = 0;
+    int b = run8(y), c = 0;
+    if (b == 8) {
+        z = load8(p + 18);
+        c = run8(z);
+    }
+    const char *q = p + 10 + b + c;
+    if (c < 8 && isws(*q)) {
+        // Sixteen digits fit in 64 bits, and a third part does where the
+        // leading ones are zeros.
+        uint64_t m = val8(x, 8) * ipow10[b] + (b ? val8(y, b) : 0);
+        bool over = c && (__builtin_mul_overflow(m, ipow10[c], &m) ||
+                          __builtin_add_overflow(m, val8(z, c), &m));
+        if (!over && m != 0) {
+            *v = quotient(m, 8 + b + c);
+            *stop = q;
+            return true;
+        }
+    }
+    return long_double(p, v, stop);
+}
+
 // Fast number, for "%lf": digits with an optional fraction, followed by
-// white space, converted eight bytes at a time without a branch per digit.
-// Whatever else it meets it leaves to exact_double, which also tells an
-// item cut off by the end of the bytes read.
+// white space, converted eight bytes at a time without a branch per digit;
+// more digits than a double holds exactly go on to long_double. Whatever
+// else it meets it leaves to exact_double, which also tells an item cut
+// off by the end of the bytes read.
 bool fast_double(const char *p, double *v, const char **stop)
 {
     // load8, run8 and val8 take the first byte as the lowest, as it is on a
@@ -138,13 +301,15 @@ bool fast_double(const char *p, double *v, const char **stop)
             *stop = q;
             return true;
         }
+        if (b == 8) // the shortest form of most such doubles
+            return long_fraction(p, x, v, stop);
     }
     const char *q = p;
     bool neg = sign(&q);
     uint64_t x = load8(q);
     int a = run8(x), b = 0;
     if (a == 8)
-        return false;
+        return long_double(p, v, stop);
     uint64_t m = a > 1 ? val8(x, a) : a ? (uint64_t)(*q - '0') : 0;
     q += a;
     if (*q == '.') {
@@ -157,15 +322,17 @@ bool fast_double(const char *p, double *v, const char **stop)
             x = load8(q);
             int c = run8(x);
             if (c == 8 || a + b + c > 19) // m would not fit
-                return false;
+                return long_double(p, v, stop);
             if (c)
                 m = m * ipow10[c] + val8(x, c);
             q += c;
             b += c;
         }
     }
-    if (a + b == 0 || m > (uint64_t)1 << 53 || !isws(*q))
+    if (a + b == 0 || !isws(*q))
         return false;
+    if (m > (uint64_t)1 << 53)
+        return long_double(p, v, stop);
     // m and the power of ten (b is at most 15) are exact.
     double r = b ? (double)m / pow10[b] : (double)m;
     *v = neg ? -r : r;
@@ -173,11 +340,16 @@ bool fast_double(const char *p, double *v, const char **stop)
     return true;
 }
 
-// Exact number: a decimal number of at most 19 significant digits,
-// followed by white space, whose value is m * 10^x or m / 10^-x with m
-// below 2^53 and |x| at most 22. Both operands are then exact and one
-// correctly rounded operation gives the correctly rounded value, the one
-// strtod gives.
+// Exact number: a decimal number followed by white space, with digits
+// before or after its point and an exponent with digits if it has one.
+// Where its value is m * 10^x or m / 10^-x with m below 2^53 and |x| at
+// most 22, both operands are exact and one correctly rounded operation
+// gives the correctly rounded value, the one strtod gives; up to 19
+// significant digits over 10^27 at most, quotient gives it. Any other such
+// number, however many digits it has, the standard library's from_chars
+// converts, correctly rounded as well (libstdc++ from GCC 12 on), unless
+// the value overflows or underflows to zero: strtod's result there, an
+// infinity or a zero, is left to scanf itself.
 __attribute__((noinline)) int exact_double(const char *p, const char *e, double *v,
                                            const char **stop)
 {
@@ -210,8 +382,7 @@ __attribute__((noinline)) int exact_double(const char *p, const char *e, double 
         bool xneg = sign(&q);
         const char *xs = q;
         // The exponent saturates at 10^17 or more, which no count of
-        // fraction digits in a buffer brings back within 22 of zero: such
-        // a number, unless it is zero, goes to the C library whole.
+        // fraction digits in a buffer brings back within 22 of zero.
         while (isdig(*q)) {
             if (x < 100000000000000000)
                 x = x * 10 + (*q - '0');
@@ -223,19 +394,19 @@ __attribute__((noinline)) int exact_double(const char *p, const char *e, double 
     }
     if (q == e)
         return NEED;
-    if (odd || ndig == 0 || nsig > 19 || !isws(*q))
+    if (odd || ndig == 0 || !isws(*q))
         return SLOW;
     long x10 = x - frac;
     double r;
-    if (m == 0)
+    if (nsig == 0) // every digit a zero
         r = 0.0;
-    else if (m > (uint64_t)1 << 53)
-        return SLOW;
-    else if (x10 >= 0 && x10 <= 22)
+    else if (nsig <= 19 && m <= (uint64_t)1 << 53 && x10 >= 0 && x10 <= 22)
         r = (double)m * pow10[x10];
-    else if (x10 < 0 && x10 >= -22)
+    else if (nsig <= 19 && m <= (uint64_t)1 << 53 && x10 < 0 && x10 >= -22)
         r = (double)m / pow10[-x10];
-    else
+    else if (nsig <= 19 && x10 < 0 && x10 >= -MAX_POW5)
+        r = quotient(m, (int)-x10);
+    else if (!long_decimal(ds, q, &r))
         return SLOW;
     *v = neg ? -r : r;
     *stop = q;
@@ -346,24 +517,35 @@ bool item(scanner *s, T *v, const char *fmt)
 }
 
 // A run of everyday numbers, converted without leaving the buffer: by the
-// run kernel where the reader uses one, else one fast number after another
-// with the read position kept in a register. It stops at the first item
-// of another shape, or one the buffer may cut off.
+// run kernel where the reader uses one, and one fast number after another
+// where it stops, with the read position kept in a register. It stops at
+// the first item of another shape, or one the buffer may cut off.
 int run_doubles(scanner *s, double *v, int n)
 {
     const char *b = s->buf, *p = b + s->pos;
     int i = 0;
 #if defined(__x86_64__)
-    if (active_isa() == isa::avx2)
-        i = doubles_avx2(p, b + s->end, v, n, &p);
-    else
+    // The kernel goes on after each item it stops at, unless it took none:
+    // then the numbers are of another shape, and calling it again for each
+    // would only cost.
+    bool kernel = active_isa() == isa::avx2;
 #endif
-        for (; i < n; i++) {
-            while (isws(*p)) // the sentinel NUL stops it at the end
-                p++;
-            if (!fast_double(p, &v[i], &p))
+    while (i < n) {
+#if defined(__x86_64__)
+        if (kernel) {
+            int k = doubles_avx2(p, b + s->end, v + i, n - i, &p);
+            i += k;
+            kernel = k > 0;
+            if (i == n)
                 break;
         }
+#endif
+        while (isws(*p)) // the sentinel NUL stops it at the end
+            p++;
+        if (!fast_double(p, &v[i], &p))
+            break;
+        i++;
+    }
     s->pos = p - b;
     return i;
 }

@@ -94,13 +94,14 @@ TEST(Fmt, TiesAndDecadesMatchPrintf)
 }
 
 // fmt_f against printf "%.6f": special values, the widest text, random bit
-// patterns, values of the size logarithms take, and values a hair from a
-// tie at the seventh decimal.
+// patterns, values of the size logarithms take, values a hair from a tie
+// at the seventh decimal and exact ties (odd multiples of 2^-7).
 TEST(Fmt, FixedMatchesPrintf)
 {
     const double special[] = {0.0, -0.0, INFINITY, -INFINITY, NAN, -NAN, DBL_MAX, -DBL_MAX,
                               DBL_MIN, from_bits(1), 0.0000005, 0.0000015, -2772.588722239781,
-                              -0.9999995, 1e15, -1234.5678915};
+                              -0.9999995, 1e15, -1234.5678915, 4294967295.9999995,
+                              -4294967296.0000005, 0.0078125, -0.0234375, 3.0390625};
     for (double d : special)
         EXPECT_EQ(libc(d, "%.6f"), ours(d, fmt_f)) << d;
     EXPECT_EQ(FMT_F_MAX, (int)ours(-DBL_MAX, fmt_f).size());

@@ -22,6 +22,8 @@ struct loglik_verdict {
 };
 
 // On one observation (score_observation's arguments):
+// - the default products computed beside the scaled ones are the default
+//   products in both builds;
 // - both builds of the scaled products agree, where the processor runs
 //   AVX2; which of two NaNs a product keeps depends on the order the
 //   compiler puts the operands in, so NaNs agree as NaNs;
@@ -30,25 +32,39 @@ struct loglik_verdict {
 // - with frequencies and error rates in [0, 1], no logarithm is NaN and,
 //   wherever every default value is a normal double, each logarithm is
 //   that of the default value.
+// Bit for bit, but NaNs as NaNs: which of two a product keeps depends on
+// the order the compiler puts the operands in, and the NaN rule decides
+// what a NaN likelihood prints.
+inline bool same_or_nan(double a, double b)
+{
+    return bits(a) == bits(b) || (std::isnan(a) && std::isnan(b));
+}
+
 inline loglik_verdict loglik_compare(const double *table, int ploidy, int n, const int *codes,
                                      const double *eps, const double *F)
 {
     loglik_verdict v{"", false, 0};
     char what[160] = "";
-    double m[16], m2[16];
+    double beside[16], beside2[16], want[16], want2[16], m[16], m2[16];
     long long x[16], x2[16];
-    scaled_plain(table, n, codes, eps, m, x);
+    log_products_plain(table, n, codes, eps, beside, m, x);
+    products_plain(table, n, codes, eps, want);
 #if defined(__x86_64__)
     const bool avx2 = isa_supported(isa::avx2);
-    if (avx2)
-        scaled_avx2(table, n, codes, eps, m2, x2);
+    if (avx2) {
+        log_products_avx2(table, n, codes, eps, beside2, m2, x2);
+        products_avx2(table, n, codes, eps, want2);
+    }
 #else
     const bool avx2 = false; // the AVX2 build is an x86-64 one
 #endif
     for (int g = 0; g < 16 && !what[0]; g++) {
         bool normal;
         double f = literal_product<double>(table, g / 4, g % 4, n, codes, eps, &normal);
-        if (avx2 && !(std::isnan(m[g]) && std::isnan(m2[g])) &&
+        if (!same_or_nan(beside[g], want[g]) || (avx2 && !same_or_nan(beside2[g], want2[g])))
+            snprintf(what, sizeof what, "genotype %d: the default product %a, beside the scaled %a",
+                     g, want[g], beside[g]);
+        else if (avx2 && !(std::isnan(m[g]) && std::isnan(m2[g])) &&
             (bits(m[g]) != bits(m2[g]) || x[g] != x2[g]))
             snprintf(what, sizeof what, "genotype %d: the builds differ: %a * 2^%lld, %a * 2^%lld",
                      g, m[g], x[g], m2[g], x2[g]);
