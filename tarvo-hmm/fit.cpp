@@ -6,7 +6,7 @@
 #include <cmath>
 #include <cstdio>
 
-// Newton's method in (m, tau = ln T) on the exact gradient and Hessian
+// Newton's method in (logit m, ln T) on the exact gradient and Hessian
 // that one forward pass gives (forward_d), damped (Levenberg-Marquardt)
 // where the Hessian is not negative definite or a step fails to climb,
 // and held to the box of the bounds. Each end of a profile interval is
@@ -17,7 +17,7 @@
 namespace {
 
 struct point {
-    double x[2]; // m, tau
+    double x[2]; // logit m, ln T
     pass p;
 };
 

@@ -36,6 +36,32 @@ int words(const char *p, size_t len, const char **at, size_t *n, int max)
     return k;
 }
 
+// A row of the map: false for a comment or a blank line; a row that is
+// not one ends the run.
+bool map_row(const char *p, size_t len, const char *path, long line, std::string &chrom,
+             double *cm, uint64_t *bp)
+{
+    const char *at[4];
+    size_t n[4];
+    int k = words(p, len, at, n, 4);
+    if (k == 0 || at[0][0] == '#')
+        return false;
+    if (k != 4)
+        error("tarvo-hmm: %s, line %ld: %d columns; a PLINK map has 4 (chromosome, "
+              "marker, centimorgans, base position)\n",
+              path, line, k);
+    chrom.assign(at[0], n[0]);
+    auto c = std::from_chars(at[2], at[2] + n[2], *cm);
+    if (c.ec != std::errc() || c.ptr != at[2] + n[2] || !std::isfinite(*cm))
+        error("tarvo-hmm: %s, line %ld: centimorgans '%.*s' is not a number\n", path, line,
+              (int)n[2], at[2]);
+    auto b = std::from_chars(at[3], at[3] + n[3], *bp);
+    if (b.ec != std::errc() || b.ptr != at[3] + n[3])
+        error("tarvo-hmm: %s, line %ld: base position '%.*s' is not a whole number\n", path,
+              line, (int)n[3], at[3]);
+    return true;
+}
+
 } // namespace
 
 void gmap_read(gmap *g, const char *path)
@@ -44,72 +70,90 @@ void gmap_read(gmap *g, const char *path)
     int fd = open(path, O_RDONLY);
     if (fd < 0)
         error("tarvo-hmm: cannot open map %s: %s\n", path, strerror(errno));
+    const bool whole = lseek(fd, 0, SEEK_CUR) < 0;
     reader r;
     reader_open(&r, fd, path);
     const char *p;
     size_t len;
-    std::vector<gmap_point> *cur = nullptr;
-    std::string last;
+    std::string chrom, last;
+    gmap_point prev{0, 0};
+    size_t rows = 0;
+    auto enough = [&]() {
+        if (!last.empty() && rows < 2)
+            error("tarvo-hmm: %s: chromosome %s has one point; interpolation needs two\n", path,
+                  last.c_str());
+    };
     while (reader_next(&r, &p, &len)) {
-        const char *at[4];
-        size_t n[4];
-        int k = words(p, len, at, n, 4);
-        if (k == 0 || at[0][0] == '#')
-            continue;
-        if (k != 4)
-            error("tarvo-hmm: %s, line %ld: %d columns; a PLINK map has 4 (chromosome, "
-                  "marker, centimorgans, base position)\n",
-                  path, r.line, k);
-        std::string chrom(at[0], n[0]);
         double cm;
         uint64_t bp;
-        auto c = std::from_chars(at[2], at[2] + n[2], cm);
-        if (c.ec != std::errc() || c.ptr != at[2] + n[2] || !std::isfinite(cm))
-            error("tarvo-hmm: %s, line %ld: centimorgans '%.*s' is not a number\n", path,
-                  r.line, (int)n[2], at[2]);
-        auto b = std::from_chars(at[3], at[3] + n[3], bp);
-        if (b.ec != std::errc() || b.ptr != at[3] + n[3])
-            error("tarvo-hmm: %s, line %ld: base position '%.*s' is not a whole number\n",
-                  path, r.line, (int)n[3], at[3]);
-        if (!cur || chrom != last) {
-            if (g->chroms.count(chrom))
+        if (!map_row(p, len, path, r.line, chrom, &cm, &bp))
+            continue;
+        if (chrom != last) {
+            enough();
+            if (g->index.count(chrom))
                 error("tarvo-hmm: %s, line %ld: chromosome %s again, after others; a map "
                       "has each chromosome's rows together\n",
                       path, r.line, chrom.c_str());
-            cur = &g->chroms[chrom];
+            g->index[chrom] = {r.at + static_cast<uint64_t>(p - r.buf), r.line};
             last = chrom;
+            rows = 0;
         } else {
-            const gmap_point &q = cur->back();
-            if (bp <= q.bp)
+            if (bp <= prev.bp)
                 error("tarvo-hmm: %s, line %ld: base position %llu of %s is not above the "
                       "one before, %llu\n",
                       path, r.line, (unsigned long long)bp, chrom.c_str(),
-                      (unsigned long long)q.bp);
-            if (cm < q.cm)
+                      (unsigned long long)prev.bp);
+            if (cm < prev.cm)
                 error("tarvo-hmm: %s, line %ld: %g cM at %s %llu is below the %g cM before\n",
-                      path, r.line, cm, chrom.c_str(), (unsigned long long)bp, q.cm);
+                      path, r.line, cm, chrom.c_str(), (unsigned long long)bp, prev.cm);
         }
-        cur->push_back({bp, cm});
+        prev = {bp, cm};
+        rows++;
+        if (whole)
+            g->chroms[chrom].push_back(prev);
     }
+    enough();
     reader_close(&r);
-    close(fd);
-    for (const auto &c : g->chroms)
-        if (c.second.size() < 2)
-            error("tarvo-hmm: %s: chromosome %s has one point; interpolation needs two\n", path,
-                  c.first.c_str());
+    if (whole)
+        close(fd);
+    else
+        g->fd = fd;
 }
 
-bool gmap_start(const gmap *g, const std::string &chrom, gmap_walk *w)
+bool gmap_start(gmap *g, const std::string &chrom, gmap_walk *w)
 {
     w->i = 0;
     w->rate = g->rate;
     w->pts = nullptr;
     if (g->name.empty())
         return true;
-    auto it = g->chroms.find(chrom);
-    if (it == g->chroms.end())
+    auto it = g->index.find(chrom);
+    if (it == g->index.end())
         return false;
-    w->pts = &it->second;
+    if (g->fd < 0) {
+        w->pts = &g->chroms[chrom];
+        return true;
+    }
+    if (lseek(g->fd, static_cast<off_t>(it->second.off), SEEK_SET) < 0)
+        error("tarvo-hmm: cannot seek in %s: %s\n", g->name.c_str(), strerror(errno));
+    reader r;
+    reader_open(&r, g->fd, g->name.c_str());
+    r.line = it->second.line - 1;
+    g->cur.clear();
+    const char *p;
+    size_t len;
+    std::string name;
+    while (reader_next(&r, &p, &len)) {
+        double cm;
+        uint64_t bp;
+        if (!map_row(p, len, g->name.c_str(), r.line, name, &cm, &bp))
+            continue;
+        if (name != chrom)
+            break;
+        g->cur.push_back({bp, cm});
+    }
+    reader_close(&r);
+    w->pts = &g->cur;
     return true;
 }
 

@@ -15,10 +15,23 @@ struct gmap_point {
     double cm;
 };
 
+// Where a chromosome's rows begin in the map file.
+struct gmap_span {
+    uint64_t off;
+    long line;
+};
+
+// A map that can be read again is read through once to check it and note
+// where each chromosome begins, then a chromosome at a time as the table
+// needs it, so memory follows the largest chromosome's rows; one that
+// cannot (a pipe) is held whole.
 struct gmap {
     std::string name; // the map file, for messages; empty: constant rate
     double rate;      // cM per Mb when there is no map
-    std::unordered_map<std::string, std::vector<gmap_point>> chroms;
+    int fd = -1;      // open while the map is read a chromosome at a time
+    std::unordered_map<std::string, gmap_span> index;
+    std::unordered_map<std::string, std::vector<gmap_point>> chroms; // a map held whole
+    std::vector<gmap_point> cur; // the chromosome under way, read again
 };
 
 void gmap_read(gmap *g, const char *path);
@@ -31,7 +44,7 @@ struct gmap_walk {
 };
 
 // Starts a chromosome; false when the map lacks it.
-bool gmap_start(const gmap *g, const std::string &chrom, gmap_walk *w);
+bool gmap_start(gmap *g, const std::string &chrom, gmap_walk *w);
 
 // Centimorgans at bp, which is not below the last one asked of w.
 double gmap_cm(gmap_walk *w, uint64_t bp);

@@ -16,6 +16,7 @@ void fill(reader *r)
     if (r->pos > 0) {
         memmove(r->buf, r->buf + r->pos, r->end - r->pos);
         r->end -= r->pos;
+        r->at += r->pos;
         r->pos = 0;
     }
     if (r->end == r->cap) {
@@ -54,6 +55,7 @@ void reader_open(reader *r, int fd, const char *name)
     r->pos = r->end = 0;
     r->eof = false;
     r->line = 0;
+    r->at = 0;
 }
 
 void reader_close(reader *r)

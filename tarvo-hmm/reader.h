@@ -2,6 +2,7 @@
 #define TARVO_HMM_READER_H
 
 #include <cstddef>
+#include <cstdint>
 
 // Lines of a file descriptor, read in large blocks; a line is handed out
 // whole, in the buffer, which grows only for a line longer than itself.
@@ -11,7 +12,8 @@ struct reader {
     char *buf;
     size_t cap, pos, end;
     bool eof;
-    long line; // number of the line last handed out
+    long line;   // number of the line last handed out
+    uint64_t at; // file offset of buf[0], from where reading began
 };
 
 void reader_open(reader *r, int fd, const char *name);

@@ -150,7 +150,7 @@ options parse(int argc, char **argv)
 }
 
 // Reads the table into l, keeping the loci that thinning leaves.
-void load(const options &o, const gmap &g, reader *in, loci *l)
+void load(const options &o, gmap &g, reader *in, loci *l)
 {
     const char *p;
     size_t len;

@@ -110,8 +110,8 @@ def case(rng_case, tmp):
     thin = Fraction(repr(random.uniform(0.01, 1.5))) if random.random() < 0.4 else 0
     for c in range(nchrom):
         name = "c%d" % c
-        # One locus in four chromosomes: the first-locus start alone.
-        n = 1 if random.random() < 0.1 else random.randint(2, 7 if ploidy == 1 else 6)
+        # One chromosome in ten has a single locus: the start alone.
+        n = 1 if random.random() < 0.1 else random.randint(2, 7)
         pos = sorted(random.sample(range(1, 3_000_000), n))
         points = []
         if use_map:

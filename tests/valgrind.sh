@@ -65,7 +65,9 @@ if [ -x "$build/tarvo-hmm" ]; then
         > "$work/loci.tsv"
     printf '#chrom\tpos\tlnL_pop0\tlnL_pop1\nchr1\t5\t-1\tnan\n' > "$work/badloci.tsv"
     check 0 "$work/loci.tsv" "$build/tarvo-hmm" --tracts "$work/t.bed" --summary "$work/s.tsv"
-    check 0 "$work/loci.tsv" "$build/tarvo-hmm" -m 0.4 -d 0.1
+    printf 'chr1 a 0 1\nchr1 b 10 30000000\nchr2 a 0 1\nchr2 b 5 30000000\nchr3 x 0 1\nchr3 y 20 8000000\nchr3 z 30 90000000\n' \
+        > "$work/g.map"
+    check 0 "$work/loci.tsv" "$build/tarvo-hmm" -m 0.4 -d 0.1 --map "$work/g.map"
     check 2 "$work/badloci.tsv" "$build/tarvo-hmm" --summary "$work/s.tsv"
 fi
 
