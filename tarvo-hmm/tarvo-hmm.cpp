@@ -55,7 +55,7 @@ const char HELP[] =
     "\n"
     "Standard output: #chrom pos post_<state>... pop1_copies, one line per kept\n"
     "locus. Exit status: 0 on success; 2 on any failure, with a message.\n"
-    "Manual: man tarvo-hmm\n";
+    "Manual: man tarvo-hmm (in the sources: docs/tarvo-hmm.md)\n";
 const char VERSION[] = "tarvo-hmm " TARVO_OSTREL_VERSION "\n";
 const char USAGE[] = "usage: tarvo-hmm [-m P] [-g T] [--map FILE | -r RATE] [-d CM] "
                      "[--tracts FILE] [--summary FILE] [-v] [table]\n";
