@@ -17,15 +17,17 @@ inline bool read_count(const char *p, size_t len, uint64_t *v)
     return r.ec == std::errc() && r.ptr == p + len;
 }
 
-// A locus's position counts from 1; anything else ends the run, named as
-// it stands on line `line` of `name`.
-inline uint64_t read_position(const char *p, size_t len, const char *name, long line)
+// A locus's position counts from 1.
+inline bool read_position(const char *p, size_t len, uint64_t *pos)
 {
-    uint64_t pos = 0;
-    if (!read_count(p, len, &pos) || pos == 0)
-        error("tarvo-pileup: %s, line %ld: position \"%.*s\" is not a number from 1\n", name,
-              line, (int)len, p);
-    return pos;
+    return read_count(p, len, pos) && *pos != 0;
+}
+
+// The text p[0..len) on line `line` of `name` is not a position.
+[[noreturn]] inline void not_position(const char *name, long line, const char *p, size_t len)
+{
+    error("tarvo-pileup: %s, line %ld: position \"%.*s\" is not a number from 1\n", name, line,
+          (int)len, p);
 }
 
 // The join walks both inputs forward once, so each holds a chromosome's

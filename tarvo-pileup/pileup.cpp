@@ -157,7 +157,8 @@ void read_place(const columns &c, const char *name, long line, locus *l)
         error("tarvo-pileup: %s, line %ld: no chromosome name\n", name, line);
     l->chrom = c.col[0];
     l->chrom_len = c.len[0];
-    l->pos = read_position(c.col[1], c.len[1], name, line);
+    if (!read_position(c.col[1], c.len[1], &l->pos))
+        not_position(name, line, c.col[1], c.len[1]);
     if (c.len[2] != 1)
         error("tarvo-pileup: %s, line %ld: reference base \"%.*s\" is not one character\n",
               name, line, (int)c.len[2], c.col[2]);
