@@ -197,22 +197,29 @@ const unsigned char *skip_indel(unsigned char c, const unsigned char *b,
           shown(c, text));
 }
 
-// The reads of the bases and qualities columns, checked against the
-// depth: the first keep stored in l, all counted.
-void read_bases(const columns &c, const char *name, long line, locus *l, long keep)
+// The depth column; a depth of 0 has "*" for bases and qualities.
+uint64_t read_depth(const columns &c, const char *name, long line)
 {
     uint64_t depth;
     if (!read_count(c.col[3], c.len[3], &depth))
         error("tarvo-pileup: %s, line %ld: depth \"%.*s\" is not a number\n", name, line,
               (int)c.len[3], c.col[3]);
+    if (depth == 0 &&
+        (c.len[4] != 1 || c.col[4][0] != '*' || c.len[5] != 1 || c.col[5][0] != '*'))
+        error("tarvo-pileup: %s, line %ld: depth 0 needs \"*\" for bases and qualities\n",
+              name, line);
+    return depth;
+}
+
+// The reads of the bases and qualities columns, checked against the
+// depth: the first keep stored in l, all counted.
+void read_bases(const columns &c, const char *name, long line, locus *l, long keep)
+{
+    const uint64_t depth = read_depth(c, name, line);
     l->reads = 0;
     l->ref_reads = 0;
-    if (depth == 0) {
-        if (c.len[4] != 1 || c.col[4][0] != '*' || c.len[5] != 1 || c.col[5][0] != '*')
-            error("tarvo-pileup: %s, line %ld: depth 0 needs \"*\" for bases and qualities\n",
-                  name, line);
+    if (depth == 0)
         return;
-    }
 
     const unsigned char *b = (const unsigned char *)c.col[4], *be = b + c.len[4];
     const unsigned char *qs = (const unsigned char *)c.col[5], *qe = qs + c.len[5];
