@@ -186,9 +186,11 @@ void resolve_reference(locus *l, long kept, const panel *pn, const lines *in)
               "line %ld has ref %c: the two were made on different references\n",
               in->name, line_number(in), l->ref, (int)l->chrom_len, l->chrom,
               (unsigned long long)l->pos, panel_name(pn), panel_line(pn), "ACGT"[s.ref]);
+    // A local, as a store of a byte may alias l->code itself.
+    unsigned char *const codes = l->code;
     for (long i = 0; i < kept; i++)
-        if (l->code[i] == BASE_REF)
-            l->code[i] = (unsigned char)ref;
+        if (codes[i] == BASE_REF)
+            codes[i] = (unsigned char)ref;
 }
 
 // A pileup locus at the panel's current locus: its observation and site
