@@ -28,3 +28,35 @@ function(test_needs group)
     message(STATUS "Tests ${group} will be skipped: they need ${missing}")
   endif()
 endfunction()
+
+# skip_test(NAME TEXT): test NAME, where it cannot run, is one that says
+# TEXT and exits 77, which ctest shows as "***Skipped".
+function(skip_test name text)
+  add_test(NAME ${name} COMMAND sh -c "echo '${text}'; exit 77")
+  set_tests_properties(${name} PROPERTIES SKIP_RETURN_CODE 77)
+endfunction()
+
+# numpy_python(VAR GROUP): sets VAR to the first interpreter that imports
+# numpy: Python3_EXECUTABLE, then Debian's /usr/bin/python3, which has
+# python3-numpy when the first python3 on the PATH (a pyenv one) does not.
+# Without one, VAR is the plain interpreter (empty when there is none),
+# whose script then reports the tests GROUP skipped, and this says so at
+# configure time as test_needs does.
+function(numpy_python var group)
+  set(found "")
+  foreach(py ${Python3_EXECUTABLE} /usr/bin/python3)
+    if(NOT found AND EXISTS "${py}")
+      execute_process(COMMAND ${py} -c "import numpy" RESULT_VARIABLE rc
+        OUTPUT_QUIET ERROR_QUIET)
+      if(rc EQUAL 0)
+        set(found ${py})
+      endif()
+    endif()
+  endforeach()
+  if(NOT found)
+    message(STATUS "Tests ${group} will be skipped: they need numpy "
+      "(apt-get install -y python3-numpy)")
+    set(found ${Python3_EXECUTABLE})
+  endif()
+  set(${var} ${found} PARENT_SCOPE)
+endfunction()

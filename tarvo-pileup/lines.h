@@ -30,12 +30,6 @@ void lines_open(lines *r, int fd, const char *name);
 // false at the end of input. A failed read ends the run.
 bool next_line(lines *r, const char **p, size_t *len);
 
-// File offset of the line after the one last handed out.
-inline uint64_t next_offset(const lines *r)
-{
-    return r->at + r->pos;
-}
-
 // Moves a seekable file to offset off, where a line begins: within the
 // buffer when it holds that offset, else by a read of a few KiB, growing
 // again as the lines are read on, so that a jump costs what it reads.

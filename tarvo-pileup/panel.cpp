@@ -8,7 +8,6 @@
 #include <climits>
 #include <cstdint>
 #include <cerrno>
-#include <charconv>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -44,36 +43,43 @@ double frequency(const panel *pn, field f)
     return v;
 }
 
-// Reads the next locus line into *s and its chromosome into *chrom,
-// passing over comments and blank lines; false at the end of the file.
-bool next_site(panel *pn, field *chrom, site *s)
+// Splits a line at its runs of blanks into f, up to max fields; the
+// number of fields, which may be more.
+int split_fields(const char *p, size_t len, field *f, int max)
+{
+    int n = 0;
+    for (size_t i = 0; i < len;) {
+        while (i < len && blank(p[i]))
+            i++;
+        if (i == len)
+            break;
+        size_t from = i;
+        while (i < len && !blank(p[i]))
+            i++;
+        if (n < max)
+            f[n] = {p + from, i - from};
+        n++;
+    }
+    return n;
+}
+
+// The fields of the next locus line, passing over comments and blank
+// lines; 0 at the end of the file.
+int next_fields(panel *pn, field f[11])
 {
     const char *p;
     size_t len;
-    field f[11];
     int n;
     do {
         if (!next_line(&pn->in, &p, &len))
-            return false;
+            return 0;
         if (len > 0 && p[0] == '#')
             continue;
         if (len > 0 && p[len - 1] == '\r')
             error("tarvo-pileup: %s, line %ld: the line ends in a carriage return (a file "
                   "with DOS line ends); remove them, for example with tr -d '\\r'\n",
                   pn->in.name, line_number(&pn->in));
-        n = 0;
-        for (size_t i = 0; i < len;) {
-            while (i < len && blank(p[i]))
-                i++;
-            if (i == len)
-                break;
-            size_t from = i;
-            while (i < len && !blank(p[i]))
-                i++;
-            if (n < 11)
-                f[n] = {p + from, i - from};
-            n++;
-        }
+        n = split_fields(p, len, f, 11);
     } while (n == 0);
     if (n != 6 && n != 10)
         error("tarvo-pileup: %s, line %ld: %d columns; a panel line has 6 (chromosome, "
@@ -85,19 +91,12 @@ bool next_site(panel *pn, field *chrom, site *s)
     else if (n != pn->columns)
         error("tarvo-pileup: %s, line %ld: %d columns where the first locus has %d\n",
               pn->in.name, line_number(&pn->in), n, pn->columns);
-    *chrom = f[0];
-    uint64_t pos = 0;
-    auto r = std::from_chars(f[1].p, f[1].p + f[1].len, pos);
-    if (r.ec != std::errc() || r.ptr != f[1].p + f[1].len || pos == 0)
-        error("tarvo-pileup: %s, line %ld: position \"%.*s\" is not a number from 1\n",
-              pn->in.name, line_number(&pn->in), (int)f[1].len, f[1].p);
-    s->pos = pos;
-    if (n == 10) {
-        s->ref = -1;
-        for (int i = 0; i < 8; i++)
-            s->freq[i] = frequency(pn, f[2 + i]);
-        return true;
-    }
+    return n;
+}
+
+// The 6-column form: ref, alt and the frequency of alt in each population.
+void ref_alt(panel *pn, const field f[6], site *s)
+{
     int ref = base(f[2]), alt = base(f[3]);
     if (ref < 0 || alt < 0)
         error("tarvo-pileup: %s, line %ld: \"%.*s\" is not one of the bases A, C, G, T\n",
@@ -115,6 +114,26 @@ bool next_site(panel *pn, field *chrom, site *s)
         pop[ref] = 1 - af[k];
         pop[alt] = af[k];
     }
+}
+
+// Reads the next locus line into *s and its chromosome into *chrom;
+// false at the end of the file.
+bool next_site(panel *pn, field *chrom, site *s)
+{
+    field f[11];
+    const int n = next_fields(pn, f);
+    if (n == 0)
+        return false;
+    *chrom = f[0];
+    if (!read_position(f[1].p, f[1].len, &s->pos))
+        not_position(pn->in.name, line_number(&pn->in), f[1].p, f[1].len);
+    if (n == 6) {
+        ref_alt(pn, f, s);
+        return true;
+    }
+    s->ref = -1;
+    for (int i = 0; i < 8; i++)
+        s->freq[i] = frequency(pn, f[2 + i]);
     return true;
 }
 
@@ -190,10 +209,8 @@ void tabulate(panel *pn)
             name.assign(f.p, f.len);
             first_site(pn, x[i].at, &f);
             if (same(f, name))
-                error("tarvo-pileup: %s, line %ld: chromosome %s again, after others; its "
-                      "loci must come together (they began at line %ld)\n",
-                      pn->in.name, line_at(&pn->in, x[i].at), name.c_str(),
-                      line_at(&pn->in, e.at));
+                came_back(pn->in.name, line_at(&pn->in, x[i].at), name.c_str(),
+                          line_at(&pn->in, e.at));
         }
         pn->slots[j] = (uint32_t)(i + 1);
     }
@@ -305,4 +322,26 @@ void panel_unchanged(const panel *pn)
 {
     if (changed(pn))
         gone(pn);
+}
+
+const site &panel_site(const panel *pn)
+{
+    return pn->at;
+}
+
+const char *panel_name(const panel *pn)
+{
+    return pn->in.name;
+}
+
+long panel_line(const panel *pn)
+{
+    return line_number(&pn->in);
+}
+
+bool panel_is(const panel *pn, const char *path)
+{
+    struct stat st;
+    return stat(path, &st) == 0 && (uint64_t)st.st_dev == pn->dev &&
+           (uint64_t)st.st_ino == pn->ino;
 }

@@ -63,6 +63,17 @@ int panel_chrom(panel *pn, const std::string &chrom);
 // true when it is at pos.
 bool panel_find(panel *pn, uint64_t pos);
 
+// The locus that panel_find last moved to.
+const site &panel_site(const panel *pn);
+
+// For messages: the panel's file, and the number of the line of its
+// current locus.
+const char *panel_name(const panel *pn);
+long panel_line(const panel *pn);
+
+// True when path names the panel's file.
+bool panel_is(const panel *pn, const char *path);
+
 // Ends the run if the file is no longer what the first pass read.
 void panel_unchanged(const panel *pn);
 

@@ -14,7 +14,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -65,7 +64,7 @@ const char VERSION[] = "tarvo-pileup " TARVO_OSTREL_VERSION "\n";
 }
 
 // An option's value: a whole number from 1 to max, or the run stops.
-int count(char opt, const char *arg, long max)
+int option_number(char opt, const char *arg, long max)
 {
     char *end;
     errno = 0;
@@ -73,6 +72,40 @@ int count(char opt, const char *arg, long max)
     if (errno || end == arg || *end || v < 1 || v > max)
         error("tarvo-pileup: -%c %s: not a whole number from 1 to %ld\n", opt, arg, max);
     return (int)v;
+}
+
+struct options {
+    const char *panel_path = nullptr;
+    const char *sites_path = nullptr;
+    int n = DEFAULT_SITES;
+    int sample = 0; // -c, from 1; 0 when not given
+};
+
+options read_options(int argc, char **argv)
+{
+    options o;
+    int c;
+    while ((c = getopt(argc, argv, "r:n:s:c:")) != -1) {
+        switch (c) {
+        case 'r':
+            o.panel_path = optarg;
+            break;
+        case 'n':
+            o.n = option_number('n', optarg, MAX_SITES);
+            break;
+        case 's':
+            o.sites_path = optarg;
+            break;
+        case 'c':
+            o.sample = option_number('c', optarg, 1000000);
+            break;
+        default:
+            usage();
+        }
+    }
+    if (!o.panel_path || optind != argc)
+        usage();
+    return o;
 }
 
 // The reference base of a panel locus whose line needs it: for the
@@ -103,122 +136,128 @@ void hold_standard()
 // A sites file that is the panel would be emptied on opening.
 void not_panel(const char *sites_path, const panel *pn)
 {
-    struct stat st;
-    if (sites_path && stat(sites_path, &st) == 0 && (uint64_t)st.st_dev == pn->dev &&
-        (uint64_t)st.st_ino == pn->ino)
+    if (sites_path && panel_is(pn, sites_path))
         error("tarvo-pileup: -s %s is the panel; it would be overwritten\n", sites_path);
+}
+
+// Where the pileup is: the chromosome under way, and whether the panel
+// has it. One that comes back after others would need the panel read
+// again: the panel marks those left. Chromosomes the panel lacks give
+// nothing, so their order is free.
+struct place {
+    std::string chrom;
+    bool in_panel = false;
+    bool met = false; // any chromosome of the panel
+    bool any = false; // any line
+    uint64_t last = 0;
+};
+
+// Moves the panel to l's chromosome when the pileup reaches a new one,
+// checking the order of the loci (in, the pileup, for messages); true
+// when the panel has the chromosome.
+bool follow(place *at, panel *pn, const lines *in, const locus &l)
+{
+    at->any = true;
+    if (l.chrom_len != at->chrom.size() ||
+        memcmp(l.chrom, at->chrom.data(), at->chrom.size()) != 0) {
+        at->chrom.assign(l.chrom, l.chrom_len);
+        int found = panel_chrom(pn, at->chrom);
+        if (found == CHROM_AGAIN)
+            came_back(in->name, line_number(in), at->chrom.c_str(), -1);
+        at->in_panel = found == CHROM_FOUND;
+        at->met = at->met || at->in_panel;
+    } else {
+        ascending(in, at->chrom, l.pos, at->last);
+    }
+    at->last = l.pos;
+    return at->in_panel;
+}
+
+// The reads that show the reference base get its code, once the panel's
+// ref, where it has one, is found to be that base.
+void resolve_reference(locus *l, long kept, const panel *pn, const lines *in)
+{
+    const site &s = panel_site(pn);
+    if (s.ref < 0 && l->ref_reads == 0)
+        return;
+    const int ref = reference(l, in->name, line_number(in));
+    if (s.ref >= 0 && ref != s.ref)
+        error("tarvo-pileup: %s, line %ld: reference base %c at %.*s %llu, but %s "
+              "line %ld has ref %c: the two were made on different references\n",
+              in->name, line_number(in), l->ref, (int)l->chrom_len, l->chrom,
+              (unsigned long long)l->pos, panel_name(pn), panel_line(pn), "ACGT"[s.ref]);
+    // A local, as a store of a byte may alias l->code itself.
+    unsigned char *const codes = l->code;
+    for (long i = 0; i < kept; i++)
+        if (codes[i] == BASE_REF)
+            codes[i] = (unsigned char)ref;
+}
+
+// A pileup locus at the panel's current locus: its observation and site
+// line, when reads show a base there.
+void join_locus(outputs *out, locus *l, const panel *pn, const lines *in, int n)
+{
+    const long used = l->reads < n ? l->reads : n;
+    resolve_reference(l, used, pn, in);
+    if (l->reads == 0)
+        return;
+    put_observation(out, used, l->code, l->qual, panel_site(pn).freq);
+    put_site(out, l->chrom, l->chrom_len, l->pos, used, l->reads - used);
+}
+
+// Chromosomes named one way in the reads and another in the panel (chr1
+// and 1) would otherwise give an empty result that looks like no
+// coverage; the run still succeeds, since a pileup of other chromosomes
+// alone is not wrong.
+void warn_if_empty(const place &at, const outputs &out, const char *panel_path)
+{
+    if (at.any && !at.met)
+        fprintf(stderr, "tarvo-pileup: warning: no chromosome of the pileup (the last was %s) "
+                        "is in %s; are they named alike (chr1 or 1)?\n",
+                at.chrom.c_str(), panel_path);
+    else if (out.count == 0)
+        fprintf(stderr, "tarvo-pileup: warning: no observation written: %s; check that the "
+                        "reads and %s name the chromosomes alike (chr1 or 1) and are on the "
+                        "same reference build, and that samtools mpileup -l was given the "
+                        "panel's loci\n",
+                at.any ? "no read shows a base at a locus of the panel" : "the pileup is empty",
+                panel_path);
 }
 
 } // namespace
 
 int main(int argc, char **argv)
 {
-    const char *panel_path = nullptr, *sites_path = nullptr;
-    int n = DEFAULT_SITES, c;
-    layout lay{0, 0, 0};
-
     hold_standard();
     if (const char *text = about(argc, argv, HELP, VERSION))
         say(text);
-    while ((c = getopt(argc, argv, "r:n:s:c:")) != -1) {
-        switch (c) {
-        case 'r':
-            panel_path = optarg;
-            break;
-        case 'n':
-            n = count('n', optarg, MAX_SITES);
-            break;
-        case 's':
-            sites_path = optarg;
-            break;
-        case 'c':
-            lay.sample = count('c', optarg, 1000000);
-            break;
-        default:
-            usage();
-        }
-    }
-    if (!panel_path || optind != argc)
-        usage();
+    const options o = read_options(argc, argv);
 
     // The inputs and outputs live for the run, past main's return: the
     // exit handler writes what waits in the outputs.
     static panel pn;
-    panel_open(&pn, panel_path);
-    not_panel(sites_path, &pn);
+    panel_open(&pn, o.panel_path);
+    not_panel(o.sites_path, &pn);
     static outputs out;
-    out_open(&out, sites_path, n);
-
-    const char *name = "standard input";
+    out_open(&out, o.sites_path, o.n);
     static lines in;
-    lines_open(&in, 0, name);
-    std::vector<unsigned char> codes(n + 1), quals(n + 1);
+    lines_open(&in, 0, "standard input");
+
+    layout lay{o.sample, 0, 0};
+    std::vector<unsigned char> codes(o.n + 1), quals(o.n + 1);
     locus l;
     l.code = codes.data();
     l.qual = quals.data();
-
-    // The chromosome under way. One that comes back after others would
-    // need the panel read again: the panel's index marks those left.
-    // Chromosomes the panel lacks give nothing, so their order is free.
-    std::string chrom;
-    bool in_panel = false, met = false, any = false;
-    uint64_t last = 0;
+    place at;
     const char *p;
     size_t len;
     while (next_line(&in, &p, &len)) {
-        const long line = in.line;
-        any = true;
-        pileup_line(p, len, name, line, &lay, &l, n);
-        if (l.chrom_len != chrom.size() || memcmp(l.chrom, chrom.data(), chrom.size()) != 0) {
-            chrom.assign(l.chrom, l.chrom_len);
-            int found = panel_chrom(&pn, chrom);
-            if (found == CHROM_AGAIN)
-                error("tarvo-pileup: %s, line %ld: chromosome %s again, after others; a "
-                      "pileup has each chromosome's loci together\n",
-                      name, line, chrom.c_str());
-            in_panel = found == CHROM_FOUND;
-            met = met || in_panel;
-        } else {
-            ascending(&in, chrom, l.pos, last);
-        }
-        last = l.pos;
-        if (!in_panel || !panel_find(&pn, l.pos))
-            continue;
-
-        const site &s = pn.at;
-        if (s.ref >= 0 || l.ref_reads > 0) {
-            int ref = reference(&l, name, line);
-            if (s.ref >= 0 && ref != s.ref)
-                error("tarvo-pileup: %s, line %ld: reference base %c at %s %llu, but %s "
-                      "line %ld has ref %c: the two were made on different references\n",
-                      name, line, l.ref, chrom.c_str(), (unsigned long long)l.pos,
-                      pn.in.name, line_number(&pn.in), "ACGT"[s.ref]);
-            for (long i = 0, kept = l.reads < n ? l.reads : n; i < kept; i++)
-                if (codes[i] == BASE_REF)
-                    codes[i] = (unsigned char)ref;
-        }
-        if (l.reads == 0)
-            continue;
-        long used = l.reads < n ? l.reads : n;
-        put_observation(&out, used, codes.data(), quals.data(), s.freq);
-        put_site(&out, l.chrom, l.chrom_len, l.pos, used, l.reads - used);
+        pileup_line(p, len, in.name, line_number(&in), &lay, &l, o.n);
+        if (follow(&at, &pn, &in, l) && panel_find(&pn, l.pos))
+            join_locus(&out, &l, &pn, &in, o.n);
     }
     panel_unchanged(&pn);
     out_close(&out);
-    // Chromosomes named one way in the reads and another in the panel
-    // (chr1 and 1) would otherwise give an empty result that looks like
-    // no coverage; the run still succeeds, since a pileup of other
-    // chromosomes alone is not wrong.
-    if (any && !met)
-        fprintf(stderr, "tarvo-pileup: warning: no chromosome of the pileup (the last was %s) "
-                        "is in %s; are they named alike (chr1 or 1)?\n",
-                chrom.c_str(), panel_path);
-    else if (out.count == 0)
-        fprintf(stderr, "tarvo-pileup: warning: no observation written: %s; check that the "
-                        "reads and %s name the chromosomes alike (chr1 or 1) and are on the "
-                        "same reference build, and that samtools mpileup -l was given the "
-                        "panel's loci\n",
-                any ? "no read shows a base at a locus of the panel" : "the pileup is empty",
-                panel_path);
+    warn_if_empty(at, out, o.panel_path);
     return 0;
 }

@@ -13,7 +13,7 @@ if(Python3_Interpreter_FOUND)
     COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/hmm_exact.py
       $<TARGET_FILE:tarvo-hmm> ${CMAKE_CROSSCOMPILING_EMULATOR})
 else()
-  add_test(NAME hmm_exact COMMAND sh -c "echo 'python3 is not installed: skipped'; exit 77")
+  skip_test(hmm_exact "python3 is not installed: skipped")
 endif()
 set_tests_properties(hmm_exact PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 600)
 test_needs(hmm_exact python3 python3)
