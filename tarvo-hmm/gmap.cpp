@@ -10,7 +10,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "tarvo-hmm/reader.h"
+#include "common/lines.h"
 
 namespace {
 
@@ -71,8 +71,8 @@ void gmap_read(gmap *g, const char *path)
     if (fd < 0)
         error("tarvo-hmm: cannot open map %s: %s\n", path, strerror(errno));
     const bool whole = lseek(fd, 0, SEEK_CUR) < 0;
-    reader r;
-    reader_open(&r, fd, path);
+    lines r;
+    lines_open(&r, fd, path, "tarvo-hmm");
     const char *p;
     size_t len;
     std::string chrom, last;
@@ -83,7 +83,7 @@ void gmap_read(gmap *g, const char *path)
             error("tarvo-hmm: %s: chromosome %s has one point; interpolation needs two\n", path,
                   last.c_str());
     };
-    while (reader_next(&r, &p, &len)) {
+    while (next_line(&r, &p, &len)) {
         double cm;
         uint64_t bp;
         if (!map_row(p, len, path, r.line, chrom, &cm, &bp))
@@ -113,7 +113,7 @@ void gmap_read(gmap *g, const char *path)
             g->chroms[chrom].push_back(prev);
     }
     enough();
-    reader_close(&r);
+    lines_close(&r);
     if (whole)
         close(fd);
     else
@@ -136,14 +136,14 @@ bool gmap_start(gmap *g, const std::string &chrom, gmap_walk *w)
     }
     if (lseek(g->fd, static_cast<off_t>(it->second.off), SEEK_SET) < 0)
         error("tarvo-hmm: cannot seek in %s: %s\n", g->name.c_str(), strerror(errno));
-    reader r;
-    reader_open(&r, g->fd, g->name.c_str());
+    lines r;
+    lines_open(&r, g->fd, g->name.c_str(), "tarvo-hmm");
     r.line = it->second.line - 1;
     g->cur.clear();
     const char *p;
     size_t len;
     std::string name;
-    while (reader_next(&r, &p, &len)) {
+    while (next_line(&r, &p, &len)) {
         double cm;
         uint64_t bp;
         if (!map_row(p, len, g->name.c_str(), r.line, name, &cm, &bp))
@@ -152,7 +152,7 @@ bool gmap_start(gmap *g, const std::string &chrom, gmap_walk *w)
             break;
         g->cur.push_back({bp, cm});
     }
-    reader_close(&r);
+    lines_close(&r);
     w->pts = &g->cur;
     return true;
 }

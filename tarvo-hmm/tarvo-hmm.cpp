@@ -10,7 +10,7 @@
 #include "tarvo-hmm/model.h"
 #include "tarvo-hmm/numbers.h"
 #include "tarvo-hmm/out.h"
-#include "tarvo-hmm/reader.h"
+#include "common/lines.h"
 #include "tarvo-hmm/states.h"
 #include "tarvo-hmm/table.h"
 #include "tarvo/fmt.h"
@@ -150,13 +150,13 @@ options parse(int argc, char **argv)
 }
 
 // Reads the table into l, keeping the loci that thinning leaves.
-void load(const options &o, gmap &g, reader *in, loci *l)
+void load(const options &o, gmap &g, lines *in, loci *l)
 {
     const char *p;
     size_t len;
     table t;
     t.name = in->name;
-    if (!reader_next(in, &p, &len))
+    if (!next_line(in, &p, &len))
         error("tarvo-hmm: %s, line 1: no header; the input is empty\n", in->name);
     table_header(&t, p, len);
     loci_init(l, t.states);
@@ -167,7 +167,7 @@ void load(const options &o, gmap &g, reader *in, loci *l)
     uint64_t last = 0;
     double kept_cm = 0;
     row r;
-    while (reader_next(in, &p, &len)) {
+    while (next_line(in, &p, &len)) {
         table_row(&t, p, len, in->line, &r);
         bool first = r.chrom_len != chrom.size() || memcmp(r.chrom, chrom.data(), chrom.size()) != 0;
         if (first) {
@@ -350,11 +350,11 @@ int main(int argc, char **argv)
             error("tarvo-hmm: cannot open %s: %s\n", o.input, strerror(errno));
         name = o.input;
     }
-    static reader in;
-    reader_open(&in, fd, name);
+    static lines in;
+    lines_open(&in, fd, name, "tarvo-hmm");
     static loci l;
     load(o, g, &in, &l);
-    reader_close(&in);
+    lines_close(&in);
     if (fd)
         close(fd);
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "common/error.h"
-#include "tarvo-pileup/lines.h"
+#include "common/lines.h"
 
 // A position, or a depth: decimal digits alone, up to what 64 bits hold.
 // Both inputs read their numbers this one way.

@@ -228,7 +228,7 @@ void panel_open(panel *pn, const char *path)
         error("tarvo-pileup: %s is not a plain file; the panel is read more than once\n", path);
     pn->dev = st.st_dev;
     pn->ino = st.st_ino;
-    lines_open(&pn->in, fd, path);
+    lines_open(&pn->in, fd, path, "tarvo-pileup");
     pn->columns = 0;
     pn->done = true;
     pn->current = SIZE_MAX - 1; // none: no chromosome is "next"

@@ -1,7 +1,7 @@
 #ifndef TARVO_PILEUP_PANEL_H
 #define TARVO_PILEUP_PANEL_H
 
-#include "tarvo-pileup/lines.h"
+#include "common/lines.h"
 
 #include <cstdint>
 #include <ctime>

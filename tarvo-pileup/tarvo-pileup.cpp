@@ -3,7 +3,7 @@
 
 #include "common/about.h"
 #include "common/error.h"
-#include "tarvo-pileup/lines.h"
+#include "common/lines.h"
 #include "tarvo-pileup/order.h"
 #include "tarvo-pileup/out.h"
 #include "tarvo-pileup/panel.h"
@@ -241,7 +241,7 @@ int main(int argc, char **argv)
     static outputs out;
     out_open(&out, o.sites_path, o.n);
     static lines in;
-    lines_open(&in, 0, "standard input");
+    lines_open(&in, 0, "standard input", "tarvo-pileup");
 
     layout lay{o.sample, 0, 0};
     std::vector<unsigned char> codes(o.n + 1), quals(o.n + 1);

@@ -1,5 +1,5 @@
-#ifndef TARVO_PILEUP_LINES_H
-#define TARVO_PILEUP_LINES_H
+#ifndef COMMON_LINES_H
+#define COMMON_LINES_H
 
 #include <cstddef>
 #include <cstdint>
@@ -9,6 +9,7 @@
 // so memory follows the longest line (one locus), not the input.
 struct lines {
     int fd;
+    const char *prog; // the program, first in its messages
     const char *name; // for messages: a file name, or "standard input"
     char *buf;
     size_t cap;
@@ -24,7 +25,10 @@ struct lines {
     uint64_t origin;
 };
 
-void lines_open(lines *r, int fd, const char *name);
+void lines_open(lines *r, int fd, const char *name, const char *prog);
+
+// Frees the buffer; the descriptor stays open.
+void lines_close(lines *r);
 
 // The next line, without its newline (a last line without one counts);
 // false at the end of input. A failed read ends the run.

@@ -1,4 +1,4 @@
-#include "tarvo-pileup/lines.h"
+#include "common/lines.h"
 
 #include "common/error.h"
 
@@ -29,7 +29,7 @@ void fill(lines *r)
     if (r->end == r->cap) {
         char *b = static_cast<char *>(realloc(r->buf, 2 * r->cap));
         if (!b)
-            error("tarvo-pileup: %s, line %ld: out of memory for a line of %zu bytes\n",
+            error("%s: %s, line %ld: out of memory for a line of %zu bytes\n", r->prog,
                   r->name, line_number(r) + 1, r->end);
         r->buf = b;
         r->cap *= 2;
@@ -48,20 +48,21 @@ void fill(lines *r)
             return;
         }
         if (errno != EINTR)
-            error("tarvo-pileup: cannot read %s: %s\n", r->name, strerror(errno));
+            error("%s: cannot read %s: %s\n", r->prog, r->name, strerror(errno));
     }
 }
 
 } // namespace
 
-void lines_open(lines *r, int fd, const char *name)
+void lines_open(lines *r, int fd, const char *name, const char *prog)
 {
     r->fd = fd;
+    r->prog = prog;
     r->name = name;
     r->cap = BLOCK;
     r->buf = static_cast<char *>(malloc(r->cap));
     if (!r->buf)
-        error("tarvo-pileup: out of memory\n");
+        error("%s: out of memory\n", prog);
     r->pos = r->end = 0;
     r->eof = false;
     r->at = 0;
@@ -108,11 +109,17 @@ void lines_seek(lines *r, uint64_t off)
         return;
     }
     if (lseek(r->fd, static_cast<off_t>(off), SEEK_SET) < 0)
-        error("tarvo-pileup: cannot seek in %s: %s\n", r->name, strerror(errno));
+        error("%s: cannot seek in %s: %s\n", r->prog, r->name, strerror(errno));
     r->pos = r->end = 0;
     r->eof = false;
     r->at = off;
     r->want = JUMP;
+}
+
+void lines_close(lines *r)
+{
+    free(r->buf);
+    r->buf = nullptr;
 }
 
 long line_at(const lines *r, uint64_t off)
