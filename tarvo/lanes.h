@@ -25,6 +25,8 @@ namespace {
 // same single rounded multiplication.
 typedef double v4 __attribute__((vector_size(32)));
 typedef long long m4 __attribute__((vector_size(32)));
+// For arithmetic on the bits of a double, which must wrap, not overflow.
+typedef unsigned long long u4 __attribute__((vector_size(32)));
 
 // Sites whose probabilities are computed ahead, in one go.
 enum { CHUNK = 64 };

@@ -149,7 +149,7 @@ inline bool stays_normal(const v4 *plain, const v4 *acc, const m4 *ex, const dou
     bool ok = true;
     for (int r = 0; r < R; r++) {
         m4 field = ((m4)plain[r] >> 52) & 0x7ff;
-        m4 same = (m4)plain[r] == (m4)acc[r] + (ex[r] << 52);
+        m4 same = (m4)plain[r] == (m4)((u4)acc[r] + ((u4)ex[r] << 52));
         m4 good = ((field >= floor_field) & (field != 0x7ff) & same) | (plain[r] == 0.0);
         for (int l = 0; l < 4; l++)
             ok &= good[l] != 0;
@@ -162,7 +162,7 @@ inline bool stays_normal(const v4 *plain, const v4 *acc, const m4 *ex, const dou
 inline v4 unscaled(const v4 &plain, const v4 &m, const m4 &x)
 {
     m4 was = plain == 0.0, became = ~was & (m == 0.0);
-    m4 b = (m4)m + (x << 52);
+    m4 b = (m4)((u4)m + ((u4)x << 52));
     return (v4)((was & (m4)plain) | (became & (m4)m) | (~was & ~became & b));
 }
 
