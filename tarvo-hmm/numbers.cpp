@@ -1,9 +1,6 @@
 #include "tarvo-hmm/numbers.h"
 
-#include "tarvo/fmt.h"
-
 #include <charconv>
-#include <cmath>
 #include <cstdint>
 
 namespace {
@@ -43,26 +40,4 @@ bool read_double(const char *b, const char *e, double *v)
     double x = static_cast<double>(n) / POW10[frac];
     *v = neg ? -x : x;
     return true;
-}
-
-char *put_f6(char *out, double v)
-{
-    if (!(v >= 0 && v < 1000))
-        return fmt_f(out, v);
-    // v * 1e6 is off the exact product by under 1e-7 here, which decides
-    // the rounding except within that of a half: those go the long way.
-    double y = v * 1e6;
-    uint64_t n = static_cast<uint64_t>(y);
-    double rest = y - static_cast<double>(n);
-    if (std::fabs(rest - 0.5) < 1e-6)
-        return fmt_f(out, v);
-    n += rest > 0.5;
-    out = std::to_chars(out, out + 4, n / 1000000).ptr;
-    *out++ = '.';
-    uint32_t f = static_cast<uint32_t>(n % 1000000);
-    for (int i = 5; i >= 0; i--) {
-        out[i] = static_cast<char>('0' + f % 10);
-        f /= 10;
-    }
-    return out + 6;
 }

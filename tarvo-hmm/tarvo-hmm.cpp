@@ -216,7 +216,7 @@ struct numfmt {
         if (digits)
             return at + snprintf(at, 32, "%.*g", digits, v);
         if (decimals == 6)
-            return put_f6(at, v);
+            return fmt_f(at, v);
         return at + snprintf(at, 400, "%.*f", decimals, v);
     }
 };

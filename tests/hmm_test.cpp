@@ -187,7 +187,7 @@ TEST(HmmNumbers, AgainstLibrary)
     for (double v : values) {
         char want[400];
         snprintf(want, sizeof want, "%.6f", v);
-        ASSERT_EQ(std::string(want), std::string(buf, put_f6(buf, v))) << v;
+        ASSERT_EQ(std::string(want), std::string(buf, fmt_f(buf, v))) << v;
     }
 }
 
