@@ -19,25 +19,25 @@
 
 namespace {
 
-// An error rate of 0, or between 2^-30 and 1, gives site probabilities of 0
-// or between 2^-32 (eps / 4) and 1. Thirty such sites take a product that
-// starts in [1, 2) no lower than 2^-960, still well clear of the
+// A safe error rate, 0 or between 2^-30 and 1, gives site probabilities
+// of 0 or between 2^-32 (eps / 4) and 1. Thirty such sites take a product
+// that starts in [1, 2) no lower than 2^-960, still well clear of the
 // subnormals, and no higher than 2; then it is brought back to [1, 2). Any
 // other error rate (tiny, outside [0, 1], NaN) takes the slow way below.
-const double TAME_EPS = 0x1p-30;
+const double SAFE_EPS = 0x1p-30;
 const int RUN = 30;
 
-inline bool tame(double e)
+inline bool safe_rate(double e)
 {
-    return (e >= TAME_EPS && e <= 1.0) || e == 0.0;
+    return (e >= SAFE_EPS && e <= 1.0) || e == 0.0;
 }
 
-// Whether every one of e[0..n) is tame; without a branch per rate.
+// Whether every one of e[0..n) is a safe rate; without a branch per rate.
 // Four rates to a vector, as the compiler does not vectorize the scalar
 // loop by itself.
-inline bool all_tame(const double *e, int n)
+inline bool all_safe(const double *e, int n)
 {
-    const v4 lo = {TAME_EPS, TAME_EPS, TAME_EPS, TAME_EPS}, hi = {1.0, 1.0, 1.0, 1.0};
+    const v4 lo = {SAFE_EPS, SAFE_EPS, SAFE_EPS, SAFE_EPS}, hi = {1.0, 1.0, 1.0, 1.0};
     m4 bad = {0, 0, 0, 0};
     int s = 0;
     for (; s + 4 <= n; s += 4) {
@@ -47,13 +47,13 @@ inline bool all_tame(const double *e, int n)
     }
     bool ok = !(bad[0] | bad[1] | bad[2] | bad[3]);
     for (; s < n; s++)
-        ok &= ((e[s] >= TAME_EPS) & (e[s] <= 1.0)) | (e[s] == 0.0);
+        ok &= ((e[s] >= SAFE_EPS) & (e[s] <= 1.0)) | (e[s] == 0.0);
     return ok;
 }
 
 // Moves the binary exponent of each lane of m into x, leaving m in [1, 2).
 // Zero, infinite and NaN lanes stay as they are. No lane is subnormal here.
-inline void normal(v4 &m, m4 &x)
+inline void renormalise(v4 &m, m4 &x)
 {
     const long long field = 0x7ffLL << 52, one = 1023LL << 52;
     m4 b = (m4)m;
@@ -70,7 +70,7 @@ inline void normal(v4 &m, m4 &x)
 // subnormals), and each lane takes both. A product at most 2 and at least
 // 2^-960 times such a fraction stays normal.
 template <typename O, int R>
-inline void wild(const m4 *idx, const v4 &p, v4 *plain, v4 *acc, m4 *ex)
+inline void split_site(const m4 *idx, const v4 &p, v4 *plain, v4 *acc, m4 *ex)
 {
     v4 f, q;
     m4 e, d;
@@ -93,7 +93,7 @@ inline void wild(const m4 *idx, const v4 &p, v4 *plain, v4 *acc, m4 *ex)
 // one, bringing the scaled products back to [1, 2) at least every RUN
 // sites and at the end.
 template <typename O, int R>
-inline void sites(const picks &pk, const int *codes, const double *eps, int from, int to,
+inline void each_site(const picks &pk, const int *codes, const double *eps, int from, int to,
                   v4 *plain, v4 *acc, m4 *ex)
 {
     int run = 0;
@@ -103,7 +103,7 @@ inline void sites(const picks &pk, const int *codes, const double *eps, int from
             continue;
         double e = eps[s];
         v4 p = site(T4, (v4){e, e, e, e}), q;
-        if (tame(e)) {
+        if (safe_rate(e)) {
             for (int r = 0; r < R; r++) {
                 O::pick(pk.idx[k][r], p, q);
                 plain[r] = plain[r] * q;
@@ -112,20 +112,20 @@ inline void sites(const picks &pk, const int *codes, const double *eps, int from
             if (++run < RUN)
                 continue;
         } else {
-            wild<O, R>(pk.idx[k], p, plain, acc, ex);
+            split_site<O, R>(pk.idx[k], p, plain, acc, ex);
         }
         for (int r = 0; r < R; r++)
-            normal(acc[r], ex[r]);
+            renormalise(acc[r], ex[r]);
         run = 0;
     }
     for (int r = 0; r < R; r++)
-        normal(acc[r], ex[r]);
+        renormalise(acc[r], ex[r]);
 }
 
 // Whether every plain product is zero, or a normal double equal to its
-// scaled one (not so once it was subnormal, rounded apart, and wild sites
-// brought it back), and stays so through the n tame sites of e, none of
-// them -0. Each of a tame site's values is 0, at least 1/8 or e / 4
+// scaled one (not so once it was subnormal, rounded apart, and sites of
+// other rates brought it back), and stays so through the n safe sites of
+// e, none of them -0. Each of a safe site's values is 0, at least 1/8 or e / 4
 // (computed exactly), and at most 1, so the products only fall, and the n
 // sites take a normal product at least 2^-1022 * 2^(2 - low) to no less
 // than 2^-1022, the 2 leaving room for the roundings. Then the plain
@@ -171,7 +171,7 @@ template <typename O, int R>
 inline void multiply_rows(const picks &pk, int numalleles, const int *codes, const double *eps,
                           v4 *plain, v4 *acc, m4 *ex)
 {
-    // Where every error rate of a chunk is tame, its probabilities are
+    // Where every error rate of a chunk is safe, its probabilities are
     // computed ahead as for the plain products, a site without an
     // observation multiplies by 1.0 instead of taking a branch, and the
     // products are brought back to [1, 2) after every RUN sites, counted
@@ -179,8 +179,8 @@ inline void multiply_rows(const picks &pk, int numalleles, const int *codes, con
     // so both ways give the same.
     for (int s0 = 0; s0 < numalleles; s0 += CHUNK) {
         int n = numalleles - s0 < CHUNK ? numalleles - s0 : CHUNK;
-        if (!all_tame(eps + s0, n)) {
-            sites<O, R>(pk, codes, eps, s0, s0 + n, plain, acc, ex);
+        if (!all_safe(eps + s0, n)) {
+            each_site<O, R>(pk, codes, eps, s0, s0 + n, plain, acc, ex);
             continue;
         }
         v4 p[CHUNK], q;
@@ -198,7 +198,7 @@ inline void multiply_rows(const picks &pk, int numalleles, const int *codes, con
                 }
             }
             for (int r = 0; r < R; r++) {
-                normal(acc[r], ex[r]);
+                renormalise(acc[r], ex[r]);
                 if (!both)
                     plain[r] = unscaled(plain[r], acc[r], ex[r]);
             }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <utility>
 #include <vector>
 
 #include "tarvo/likelihood.h"
@@ -49,7 +50,7 @@ double split(double v, long long *e)
 
 // v * 2^d for d <= 0 and |v| in [1/4, 2); sets *lost where the result may
 // have lost bits, which it can only below 2^-1020.
-double down(double v, long long d, bool *lost)
+double scaled_down(double v, long long d, bool *lost)
 {
     if (d >= -1020) {
         uint64_t b = (uint64_t)(d + 1023) << 52;
@@ -85,7 +86,7 @@ bool log_sum(const double *f, const long long *e, int n, long long sites, double
     bool lost = false;
     for (int k = 0; k < n; k++)
         if (f[k] != 0) {
-            double t = down(f[k], e[k] - top, &lost);
+            double t = scaled_down(f[k], e[k] - top, &lost);
             sum += t;
             size += std::fabs(t);
         }
@@ -160,117 +161,152 @@ double approx(const big &b, long long *e)
 }
 
 // log2 of a positive double times 2^e, roughly: enough to compare sizes.
-double lg(double v, long long e)
+double log2_of(double v, long long e)
 {
     return std::log2(v) + (double)e;
 }
 
-// The exact sum of n terms, the genotypes' products of the sites' double
-// probabilities times their weights, whose rounded sum was too uncertain:
-// carried in big numbers, as many bits as needed. Each round keeps keep
-// limbs of every product and adds the terms in a window of bits below the
-// largest; until the error both can make is below CLOSE of the sum, the
-// next round keeps twice as many. With enough limbs nothing is dropped,
-// so it ends.
+// A bound on the error of a sum carried in big numbers: n parts, each
+// below 2^top.
+struct slack {
+    double top = -HUGE_VAL;
+    int n = 0;
+};
+
+// The genotypes' terms, each its weight times the product of the sites'
+// double probabilities, carried in big numbers of at most keep limbs;
+// records in sl what the cut limbs may have lost. Returns their number.
+int exact_terms(const double *table, int ploidy, int numalleles, const int *codes,
+                const double *eps, const double *w, size_t keep, big *term, slack *sl)
+{
+    const int nj = ploidy == 2 ? 4 : 1;
+    int nt = 0;
+    for (int i = 0; i < 4; i++)
+        for (int j = 0; j < nj; j++, nt++) {
+            big &b = term[nt];
+            b.mag.assign(1, 1);
+            int cut = 0;
+            mul(b, w[nt], keep, &cut);
+            for (int s = 0; s < numalleles && !b.mag.empty(); s++)
+                if (codes[s] != MISSING)
+                    mul(b, site(table[codes[s] * 16 + i * 4 + j], eps[s]), keep, &cut);
+            if (cut && !b.mag.empty()) {
+                long long x;
+                double v = approx(b, &x);
+                double bound = log2_of(v, x) + std::log2(2.0 * cut) - 64.0 * (keep - 1);
+                sl->top = std::max(sl->top, bound);
+                sl->n++;
+            }
+        }
+    return nt;
+}
+
+// The bits the nonzero terms span: their values lie below 2^*hi and their
+// lowest bits at 2^*lo or above. False when every term is zero.
+bool span(const big *term, int nt, long long *hi, long long *lo)
+{
+    bool any = false;
+    for (int k = 0; k < nt; k++)
+        if (!term[k].mag.empty()) {
+            *hi = any ? std::max(*hi, top(term[k])) : top(term[k]);
+            *lo = any ? std::min(*lo, term[k].exp) : term[k].exp;
+            any = true;
+        }
+    return any;
+}
+
+// Adds b into acc, a two's complement number whose lowest bit is 2^lo;
+// true when bits of b below lo were dropped.
+bool add_at(std::vector<uint64_t> &acc, const big &b, long long lo)
+{
+    const size_t nacc = acc.size();
+    bool cut = false;
+    std::vector<uint64_t> v(nacc, 0);
+    long long sh = b.exp - lo;
+    for (size_t l = 0; l < b.mag.size(); l++) {
+        long long at = sh + 64LL * (long long)l; // bit position of limb l
+        uint64_t x = b.mag[l];
+        if (at <= -64) {
+            cut |= x != 0;
+            continue;
+        }
+        if (at < 0) {
+            cut |= (x << (64 + at)) != 0;
+            v[0] |= x >> -at;
+            continue;
+        }
+        size_t q = (size_t)(at / 64);
+        int r = (int)(at % 64);
+        v[q] |= x << r;
+        if (r && q + 1 < nacc)
+            v[q + 1] |= x >> (64 - r);
+    }
+    unsigned __int128 c = b.neg ? 1 : 0;
+    for (size_t l = 0; l < nacc; l++) {
+        c += (unsigned __int128)acc[l] + (b.neg ? ~v[l] : v[l]);
+        acc[l] = (uint64_t)c;
+        c >>= 64;
+    }
+    return cut;
+}
+
+// The two's complement acc, lowest bit 2^lo, as a sign and magnitude.
+big signed_magnitude(std::vector<uint64_t> acc, long long lo)
+{
+    big sum;
+    sum.neg = acc.back() >> 63;
+    if (sum.neg) {
+        unsigned __int128 c = 1;
+        for (auto &l : acc) {
+            c += (uint64_t)~l;
+            l = (uint64_t)c;
+            c >>= 64;
+        }
+    }
+    while (!acc.empty() && acc.back() == 0)
+        acc.pop_back();
+    sum.mag = acc;
+    sum.exp = lo;
+    return sum;
+}
+
+// The exact sum of the genotypes' terms whose rounded sum was too
+// uncertain: carried in big numbers, as many bits as needed. Each round
+// keeps keep limbs of every product and adds the terms in a window of bits
+// below the largest; until the error both can make is below CLOSE of the
+// sum, the next round keeps twice as many. With enough limbs nothing is
+// dropped, so it ends.
 double log_exact(const double *table, int ploidy, int numalleles, const int *codes,
                  const double *eps, const double *w)
 {
-    const int nj = ploidy == 2 ? 4 : 1;
     for (size_t keep = 4;; keep *= 2) {
         big term[16];
-        // A bound on the error: nerr parts, each below 2^err.
-        double err = -HUGE_VAL;
-        int nerr = 0, nt = 0;
-        for (int i = 0; i < 4; i++)
-            for (int j = 0; j < nj; j++, nt++) {
-                big &b = term[nt];
-                b.mag.assign(1, 1);
-                int cut = 0;
-                mul(b, w[nt], keep, &cut);
-                for (int s = 0; s < numalleles && !b.mag.empty(); s++)
-                    if (codes[s] != MISSING)
-                        mul(b, site(table[codes[s] * 16 + i * 4 + j], eps[s]), keep, &cut);
-                if (cut && !b.mag.empty()) {
-                    long long x;
-                    double v = approx(b, &x);
-                    err = std::max(err, lg(v, x) + std::log2(2.0 * cut) - 64.0 * (keep - 1));
-                    nerr++;
-                }
-            }
-        long long hi = 0, lo = 0;
-        bool any = false;
-        for (int k = 0; k < nt; k++)
-            if (!term[k].mag.empty()) {
-                hi = any ? std::max(hi, top(term[k])) : top(term[k]);
-                lo = any ? std::min(lo, term[k].exp) : term[k].exp;
-                any = true;
-            }
-        if (!any)
+        slack sl;
+        int nt = exact_terms(table, ploidy, numalleles, codes, eps, w, keep, term, &sl);
+        long long hi, lo;
+        if (!span(term, nt, &hi, &lo))
             return -HUGE_VAL;
         // The window: bits from lo up to hi and a limb for the sign and the
-        // carries, in two's complement.
+        // carries.
         lo = std::max(lo, hi - 64LL * (long long)keep - 128);
+        std::vector<uint64_t> acc((size_t)((hi - lo) / 64 + 2), 0);
         bool cut = false;
-        size_t nacc = (size_t)((hi - lo) / 64 + 2);
-        std::vector<uint64_t> acc(nacc, 0);
-        for (int k = 0; k < nt; k++) {
-            const big &b = term[k];
-            if (b.mag.empty())
-                continue;
-            // b's bits shifted to start at lo; those below lo dropped.
-            std::vector<uint64_t> v(nacc, 0);
-            long long sh = b.exp - lo;
-            for (size_t l = 0; l < b.mag.size(); l++) {
-                long long at = sh + 64LL * (long long)l; // bit position of limb l
-                uint64_t x = b.mag[l];
-                if (at <= -64) {
-                    cut |= x != 0;
-                    continue;
-                }
-                if (at < 0) {
-                    cut |= (x << (64 + at)) != 0;
-                    v[0] |= x >> -at;
-                    continue;
-                }
-                size_t q = (size_t)(at / 64);
-                int r = (int)(at % 64);
-                v[q] |= x << r;
-                if (r && q + 1 < nacc)
-                    v[q + 1] |= x >> (64 - r);
-            }
-            unsigned __int128 c = b.neg ? 1 : 0;
-            for (size_t l = 0; l < nacc; l++) {
-                c += (unsigned __int128)acc[l] + (b.neg ? ~v[l] : v[l]);
-                acc[l] = (uint64_t)c;
-                c >>= 64;
-            }
-        }
+        for (int k = 0; k < nt; k++)
+            if (!term[k].mag.empty())
+                cut |= add_at(acc, term[k], lo);
         if (cut) {
-            err = std::max(err, (double)lo);
-            nerr += nt;
+            sl.top = std::max(sl.top, (double)lo);
+            sl.n += nt;
         }
-        big sum;
-        sum.neg = acc.back() >> 63;
-        if (sum.neg) {
-            unsigned __int128 c = 1;
-            for (auto &l : acc) {
-                c += (uint64_t)~l;
-                l = (uint64_t)c;
-                c >>= 64;
-            }
-        }
-        while (!acc.empty() && acc.back() == 0)
-            acc.pop_back();
-        if (acc.empty()) {
-            if (!nerr)
+        big sum = signed_magnitude(std::move(acc), lo);
+        if (sum.mag.empty()) {
+            if (!sl.n)
                 return -HUGE_VAL;
             continue;
         }
-        sum.mag = acc;
-        sum.exp = lo;
         long long x;
         double v = approx(sum, &x);
-        if (nerr && err + std::log2((double)nerr) > lg(v, x) + std::log2(CLOSE))
+        if (sl.n && sl.top + std::log2((double)sl.n) > log2_of(v, x) + std::log2(CLOSE))
             continue;
         return sum.neg ? std::numeric_limits<double>::quiet_NaN() : ln_scaled(v, x);
     }
@@ -279,11 +315,11 @@ double log_exact(const double *table, int ploidy, int numalleles, const int *cod
 } // namespace
 
 // The states whose likelihood the default gives as 0, subnormal or +inf,
-// marked in beyond, from the products m * 2^x kept with a separate power
+// marked in not_normal, from the products m * 2^x kept with a separate power
 // of two.
-static void log_beyond(const double *table, int ploidy, int numalleles, const int *codes,
+static void log_not_normal(const double *table, int ploidy, int numalleles, const int *codes,
                        const double *eps, const double *freq, const double *L,
-                       const bool *beyond, const double *m, const long long *x, double *lnL)
+                       const bool *not_normal, const double *m, const long long *x, double *lnL)
 {
 
     // The weights as the default computes them, and the products, in the
@@ -304,7 +340,7 @@ static void log_beyond(const double *table, int ploidy, int numalleles, const in
             xt[n] = x[g];
         }
     for (int s = 0; s < ns; s++) {
-        if (!beyond[s])
+        if (!not_normal[s])
             continue;
         // The frequencies the state weighs by: population 0's, 1's or both.
         const bool pop0 = s == 0 || (ploidy == 2 && s == 1), pop1 = s == ns - 1 || s == 1;
@@ -345,7 +381,7 @@ void log_observation(const double *table, int ploidy, int numalleles,
     long long x[16];
     log_products(table, numalleles, codes, eps, f, m, x);
     score_products(table, ploidy, numalleles, codes, eps, freq, f, L);
-    bool beyond[3] = {}, any = false;
+    bool not_normal[3] = {}, any = false;
     for (int s = 0; s < nstates(ploidy); s++) {
         if (std::isnan(L[s]))
             lnL[s] = L[s];
@@ -354,8 +390,8 @@ void log_observation(const double *table, int ploidy, int numalleles,
         else if (std::isnormal(L[s]))
             lnL[s] = std::log(L[s]);
         else
-            any = beyond[s] = true;
+            any = not_normal[s] = true;
     }
     if (any)
-        log_beyond(table, ploidy, numalleles, codes, eps, freq, L, beyond, m, x, lnL);
+        log_not_normal(table, ploidy, numalleles, codes, eps, freq, L, not_normal, m, x, lnL);
 }

@@ -11,7 +11,7 @@
 //                    exact operands, or an integer division by a power of
 //                    five), else the standard library's exact from_chars
 //                    (exact_double)
-//   the C library    everything else, read by fscanf itself (slow)
+//   the C library    everything else, read by fscanf itself (by_c_library)
 //
 // The first three look only at the bytes in the buffer, and an item that
 // may go on past them waits for a refill; the C library reads through the
@@ -33,8 +33,8 @@
 namespace {
 
 // Bytes refill keeps behind the read position, for the C library's
-// put-back (see slow). A quarter of the smallest buffer, so a refill always
-// has room.
+// put-back (see by_c_library). A quarter of the smallest buffer, so a
+// refill always has room.
 const size_t LOOKBEHIND = 64;
 static_assert(4 * LOOKBEHIND <= 256, "scan_open takes buffers of 256 bytes or more");
 
@@ -472,7 +472,7 @@ size_t put_back(scanner *s, FILE *f)
 // glibc reads ahead one byte, the one that ends an item; a C library that
 // read further ahead than LOOKBEHIND would break the contract, and that
 // stops the program rather than misplace the read position.
-__attribute__((noinline)) bool slow(scanner *s, const char *fmt, void *v)
+__attribute__((noinline)) bool by_c_library(scanner *s, const char *fmt, void *v)
 {
     cookie_io_functions_t io = {cookie_read, nullptr, nullptr, nullptr};
     FILE *f = fopencookie(s, "r", io);
@@ -497,7 +497,7 @@ __attribute__((noinline)) bool slow(scanner *s, const char *fmt, void *v)
 // item that may go on past the bytes read waits for a refill and starts
 // again; what the buffer's layers leave goes to the C library.
 template <typename T>
-bool item(scanner *s, T *v, const char *fmt)
+bool convert_one(scanner *s, T *v, const char *fmt)
 {
     for (;;) {
         const char *b = s->buf, *p = b + s->pos, *e = b + s->end;
@@ -512,7 +512,7 @@ bool item(scanner *s, T *v, const char *fmt)
         }
         if (r == NEED && refill(s))
             continue;
-        return p != e && slow(s, fmt, v); // nothing is left to convert at the end
+        return p != e && by_c_library(s, fmt, v); // nothing is left to convert at the end
     }
 }
 
@@ -569,12 +569,12 @@ void scan_open(scanner *s, int fd, char *buf, size_t cap)
 
 bool scan_int(scanner *s, int *v)
 {
-    return item(s, v, "%d%n");
+    return convert_one(s, v, "%d%n");
 }
 
 bool scan_double(scanner *s, double *v)
 {
-    return item(s, v, "%lf%n");
+    return convert_one(s, v, "%lf%n");
 }
 
 // The run kernel takes what it can; the item it stops at takes the layers
@@ -584,7 +584,7 @@ int scan_doubles(scanner *s, double *v, int n)
     int i = 0;
     for (;;) {
         i += run_doubles(s, v + i, n - i);
-        if (i == n || !item(s, &v[i], "%lf%n"))
+        if (i == n || !convert_one(s, &v[i], "%lf%n"))
             return i;
         i++;
     }
