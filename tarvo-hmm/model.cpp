@@ -281,9 +281,9 @@ inline J get(const J2 &w, int k)
     return {w.v[k], w.m[k], w.t[k], w.mm[k], w.mt[k], w.tt[k]};
 }
 
-template <int S> pass run_lanes(const loci &l, double m, double T)
+// The fitted proportion's parts, the same in both lanes.
+inline mparts<MJv<v2d>> both_lanes(const mparts<MJ> &mp)
 {
-    const mparts<MJ> mp(m);
     mparts<MJv<v2d>> mp2;
     for (int k = 0; k < 2; k++) {
         mp2.pi[k] = {pair(mp.pi[k].v, mp.pi[k].v), pair(mp.pi[k].m, mp.pi[k].m),
@@ -292,24 +292,47 @@ template <int S> pass run_lanes(const loci &l, double m, double T)
     for (int k = 0; k < 3; k++)
         mp2.b[k] = {pair(mp.b[k].v, mp.b[k].v), pair(mp.b[k].m, mp.b[k].m),
                     pair(mp.b[k].mm, mp.b[k].mm)};
-    pass out{0, {0, 0}, {0, 0, 0}, NO_LOCUS};
-    double acc = 0;
+    return mp2;
+}
+
+// The chromosomes' indices, longest first, ties in the input's order.
+std::vector<size_t> longest_first(const loci &l)
+{
     std::vector<size_t> order(l.chroms.size());
     for (size_t c = 0; c < order.size(); c++)
         order[c] = c;
     std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
         return l.chroms[a].count > l.chroms[b].count;
     });
-    size_t next = 0;
+    return order;
+}
+
+template <int S> struct two_lanes {
+    const loci &l;
+    const double T;
+    const mparts<MJ> mp;
+    const mparts<MJv<v2d>> mp2;
+    const std::vector<size_t> order;
+    size_t next = 0; // the next chromosome in order
     struct lane {
-        const chrom_span *c;
-        size_t i; // the next locus to step to
+        const chrom_span *c; // null once no chromosome is left for it
+        size_t i;            // the next locus to step to
         double prod;
     } ln[2];
     J2 q[S];
+    pass out{0, {0, 0}, {0, 0, 0}, NO_LOCUS};
+    double acc = 0;
+
+    two_lanes(const loci &l, double m, double T)
+        : l(l), T(T), mp(m), mp2(both_lanes(mp)), order(longest_first(l))
+    {
+    }
+
     // Puts the next chromosome with loci to step through in lane k; its
-    // first locus and any chromosome of one locus are done here.
-    auto fill = [&](int k) {
+    // first locus and any chromosome of one locus are done here. False
+    // where no state is possible.
+    bool fill(int k)
+    {
         while (next < order.size()) {
             const chrom_span &c = l.chroms[order[next++]];
             J qs[S];
@@ -328,21 +351,24 @@ template <int S> pass run_lanes(const loci &l, double m, double T)
         }
         ln[k].c = nullptr;
         return true;
-    };
-    auto done = [&](int k) {
+    }
+
+    void done(int k)
+    {
         J qs[S];
         for (int s = 0; s < S; s++)
             qs[s] = get(q[s], k);
         acc += std::log(ln[k].prod);
         finish<J>(qs, S, out, acc);
-    };
-    if (!fill(0) || !fill(1)) {
-        out.lnl = -HUGE_VAL;
-        return out;
     }
-    const size_t BLOCK = 64;
-    TJv<v2d> sb[BLOCK], rb[BLOCK];
-    while (ln[0].c && ln[1].c) {
+
+    // Steps both lanes through as many loci as both have, up to a block;
+    // the rates of the block first, then the steps. False where no state
+    // is possible.
+    bool block()
+    {
+        const size_t BLOCK = 64;
+        TJv<v2d> sb[BLOCK], rb[BLOCK];
         size_t n = std::min(BLOCK, std::min(ln[0].c->count - ln[0].i, ln[1].c->count - ln[1].i));
         const double *rec[2];
         for (int k = 0; k < 2; k++)
@@ -365,8 +391,7 @@ template <int S> pass run_lanes(const loci &l, double m, double T)
             for (int k = 0; k < 2; k++)
                 if (!(c[k] > 0)) {
                     out.bad = ln[k].c->first + ln[k].i + j;
-                    out.lnl = -HUGE_VAL;
-                    return out;
+                    return false;
                 }
             v2d inv = 1.0 / c;
             for (int s = 0; s < S; s++)
@@ -380,28 +405,37 @@ template <int S> pass run_lanes(const loci &l, double m, double T)
             ln[k].i += n;
             if (ln[k].i == ln[k].c->count) {
                 done(k);
-                if (!fill(k)) {
-                    out.lnl = -HUGE_VAL;
-                    return out;
-                }
+                if (!fill(k))
+                    return false;
             }
         }
+        return true;
     }
-    for (int k = 0; k < 2; k++) {
-        if (!ln[k].c)
-            continue;
+
+    // The rest of lane k's chromosome, once the other lane has none left.
+    bool alone(int k)
+    {
         J qs[S];
         for (int s = 0; s < S; s++)
             qs[s] = get(q[s], k);
-        if (!tail<S>(l, *ln[k].c, ln[k].i, qs, ln[k].prod, acc, mp, T, nullptr, out)) {
-            out.lnl = -HUGE_VAL;
-            return out;
-        }
+        if (!tail<S>(l, *ln[k].c, ln[k].i, qs, ln[k].prod, acc, mp, T, nullptr, out))
+            return false;
         acc += std::log(ln[k].prod);
         finish<J>(qs, S, out, acc);
+        return true;
     }
-    out.lnl = acc + (l.shift + l.shift_c);
-    return out;
+};
+
+template <int S> pass run_lanes(const loci &l, double m, double T)
+{
+    two_lanes<S> w(l, m, T);
+    bool ok = w.fill(0) && w.fill(1);
+    while (ok && w.ln[0].c && w.ln[1].c)
+        ok = w.block();
+    for (int k = 0; k < 2 && ok; k++)
+        ok = !w.ln[k].c || w.alone(k);
+    w.out.lnl = ok ? w.acc + (l.shift + l.shift_c) : -HUGE_VAL;
+    return w.out;
 }
 
 // The backward pass: turns the stored forward variables into posteriors.
