@@ -211,6 +211,61 @@ uint64_t read_depth(const columns &c, const char *name, long line)
     return depth;
 }
 
+// The next read's quality, Phred+33 ("!" to "~").
+inline unsigned next_quality(const unsigned char *&qs, const unsigned char *qe, const columns &c,
+                             const char *name, long line)
+{
+    if (qs == qe)
+        error("tarvo-pileup: %s, line %ld: fewer qualities (%zu) than bases\n", name, line,
+              c.len[5]);
+    unsigned qual = (unsigned)*qs++ - 33;
+    if (qual > 93) {
+        char text[8];
+        error("tarvo-pileup: %s, line %ld: quality \"%s\" is not Phred+33 (\"!\" to \"~\")\n",
+              name, line, shown(qs[-1], text));
+    }
+    return qual;
+}
+
+// Past a mark that is not a read: the start of a read with its mapping
+// quality, the end of a read, an indel with its bases.
+inline const unsigned char *skip_mark(kind k, unsigned char ch, const unsigned char *b,
+                                      const unsigned char *be, const columns &c,
+                                      const char *name, long line)
+{
+    switch (k) {
+    case READ:
+    case NOBASE:
+    case END:
+        break;
+    case START:
+        if (b == be)
+            error("tarvo-pileup: %s, line %ld: \"^\" ends the bases, without its "
+                  "mapping quality\n",
+                  name, line);
+        b++;
+        break;
+    case INDEL:
+        b = skip_indel(ch, b, be, c.len[4], name, line);
+        break;
+    case BAD:
+        bad_base(ch, name, line);
+    }
+    return b;
+}
+
+// The entries read against the qualities left over and the depth.
+void check_entries(uint64_t entries, uint64_t depth, bool qualities_left, const columns &c,
+                   const char *name, long line)
+{
+    if (qualities_left)
+        error("tarvo-pileup: %s, line %ld: more qualities (%zu) than bases (%llu)\n", name,
+              line, c.len[5], (unsigned long long)entries);
+    if (entries != depth)
+        error("tarvo-pileup: %s, line %ld: depth %llu, but %llu bases\n", name, line,
+              (unsigned long long)depth, (unsigned long long)entries);
+}
+
 // The reads of the bases and qualities columns, checked against the
 // depth: the first keep stored in l, all counted.
 void read_bases(const columns &c, const char *name, long line, locus *l, long keep)
@@ -230,57 +285,25 @@ void read_bases(const columns &c, const char *name, long line, locus *l, long ke
     while (b < be) {
         unsigned char ch = *b++;
         const kind k = bases.k[ch];
-        if (k == READ || k == NOBASE) {
-            if (qs == qe)
-                error("tarvo-pileup: %s, line %ld: fewer qualities (%zu) than bases\n", name,
-                      line, c.len[5]);
-            unsigned qual = (unsigned)*qs++ - 33;
-            if (qual > 93) {
-                char text[8];
-                error("tarvo-pileup: %s, line %ld: quality \"%s\" is not Phred+33 "
-                      "(\"!\" to \"~\")\n",
-                      name, line, shown(qs[-1], text));
-            }
-            if (k == NOBASE) {
-                nobase++;
-                continue;
-            }
-            // The reads past the first keep all land in the spare slot,
-            // which spares a branch on every read.
-            const unsigned char code = bases.code[ch];
-            const long at = reads < keep ? reads : keep;
-            codes[at] = code;
-            quals[at] = (unsigned char)qual;
-            refs += code == BASE_REF;
-            reads++;
+        if (k != READ && k != NOBASE) {
+            b = skip_mark(k, ch, b, be, c, name, line);
             continue;
         }
-        switch (k) {
-        case READ:
-        case NOBASE:
-        case END:
-            break;
-        case START:
-            if (b == be)
-                error("tarvo-pileup: %s, line %ld: \"^\" ends the bases, without its "
-                      "mapping quality\n",
-                      name, line);
-            b++;
-            break;
-        case INDEL:
-            b = skip_indel(ch, b, be, c.len[4], name, line);
-            break;
-        case BAD:
-            bad_base(ch, name, line);
+        unsigned qual = next_quality(qs, qe, c, name, line);
+        if (k == NOBASE) {
+            nobase++;
+            continue;
         }
+        // The reads past the first keep all land in the spare slot, which
+        // spares a branch on every read.
+        const unsigned char code = bases.code[ch];
+        const long at = reads < keep ? reads : keep;
+        codes[at] = code;
+        quals[at] = (unsigned char)qual;
+        refs += code == BASE_REF;
+        reads++;
     }
-    const uint64_t entries = (uint64_t)(reads + nobase);
-    if (qs != qe)
-        error("tarvo-pileup: %s, line %ld: more qualities (%zu) than bases (%llu)\n", name,
-              line, c.len[5], (unsigned long long)entries);
-    if (entries != depth)
-        error("tarvo-pileup: %s, line %ld: depth %llu, but %llu bases\n", name, line,
-              (unsigned long long)depth, (unsigned long long)entries);
+    check_entries((uint64_t)(reads + nobase), depth, qs != qe, c, name, line);
     l->reads = reads;
     l->ref_reads = refs;
 }

@@ -572,11 +572,6 @@ bool scan_int(scanner *s, int *v)
     return convert_one(s, v, "%d%n");
 }
 
-bool scan_double(scanner *s, double *v)
-{
-    return convert_one(s, v, "%lf%n");
-}
-
 // The run kernel takes what it can; the item it stops at takes the layers
 // in order, and the kernel goes on after it.
 int scan_doubles(scanner *s, double *v, int n)

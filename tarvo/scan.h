@@ -31,14 +31,14 @@ enum { SCAN_SLACK = 16 };
 // cap is at least 256.
 void scan_open(scanner *s, int fd, char *buf, size_t cap);
 
-// Each returns true and stores the value when exactly one item converted.
+// Returns true and stores the value when exactly one item converted.
 // Either way the read position ends just past what scanf would consume,
 // including what a failed conversion reads and does not put back.
 bool scan_int(scanner *s, int *v);
-bool scan_double(scanner *s, double *v);
 
-// Reads up to n doubles; returns how many converted before the first
-// failure (n when all did).
+// Reads up to n doubles, each as "%lf" converts it; returns how many
+// converted before the first failure (n when all did), the read position
+// left as scan_int leaves it.
 int scan_doubles(scanner *s, double *v, int n);
 
 // Reads up to n everyday codes (everyday.h) and stops before anything

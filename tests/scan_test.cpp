@@ -373,7 +373,7 @@ TEST_P(Scan, EverydayNumbersStayOnTheFastPath)
         double d;
         for (int i = 0; i < 20000; i++) {
             ASSERT_TRUE(scan_int(&s, &v));
-            ASSERT_TRUE(scan_double(&s, &d));
+            ASSERT_TRUE(one_double(&s, &d));
         }
         ASSERT_TRUE(scan_int(&s, &v));
         EXPECT_EQ(0u, s.slowed) << (shortest ? "shortest round trips" : "six digits");
@@ -395,7 +395,7 @@ TEST_P(Scan, EndOfInputAfterWhiteSpaceIsAFailure)
         }
         EXPECT_FALSE(scan_int(&s, &v)) << "[" << text << "]";
         double d;
-        EXPECT_FALSE(scan_double(&s, &d));
+        EXPECT_FALSE(one_double(&s, &d));
         close(fd);
     }
 }
