@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "common/lines.h"
+#include "common/order.h"
 
 namespace {
 
@@ -91,18 +92,12 @@ void gmap_read(gmap *g, const char *path)
         if (chrom != last) {
             enough();
             if (g->index.count(chrom))
-                error("tarvo-hmm: %s, line %ld: chromosome %s again, after others; a map "
-                      "has each chromosome's rows together\n",
-                      path, r.line, chrom.c_str());
+                came_back(&r, r.line, chrom.c_str(), "a map has each chromosome's rows together");
             g->index[chrom] = {r.at + static_cast<uint64_t>(p - r.buf), r.line};
             last = chrom;
             rows = 0;
         } else {
-            if (bp <= prev.bp)
-                error("tarvo-hmm: %s, line %ld: base position %llu of %s is not above the "
-                      "one before, %llu\n",
-                      path, r.line, (unsigned long long)bp, chrom.c_str(),
-                      (unsigned long long)prev.bp);
+            ascending(&r, chrom, bp, prev.bp, "base position");
             if (cm < prev.cm)
                 error("tarvo-hmm: %s, line %ld: %g cM at %s %llu is below the %g cM before\n",
                       path, r.line, cm, chrom.c_str(), (unsigned long long)bp, prev.cm);

@@ -11,6 +11,7 @@
 #include "tarvo-hmm/numbers.h"
 #include "tarvo-hmm/out.h"
 #include "common/lines.h"
+#include "common/order.h"
 #include "tarvo-hmm/states.h"
 #include "tarvo-hmm/table.h"
 #include "tarvo/fmt.h"
@@ -175,18 +176,14 @@ void load(const options &o, gmap &g, lines *in, loci *l)
                 done.insert(chrom);
             chrom.assign(r.chrom, r.chrom_len);
             if (done.count(chrom))
-                error("tarvo-hmm: %s, line %ld: chromosome %s again, after others; the table "
-                      "has each chromosome's loci together\n",
-                      in->name, in->line, chrom.c_str());
+                came_back(in, in->line, chrom.c_str(),
+                          "the table has each chromosome's loci together");
             if (!gmap_start(&g, chrom, &w))
                 error("tarvo-hmm: %s, line %ld: chromosome %s is not in the map %s\n", in->name,
                       in->line, chrom.c_str(), o.map);
             l->chroms.push_back({chrom, l->n, 0});
-        } else if (r.pos <= last) {
-            error("tarvo-hmm: %s, line %ld: position %llu of %s is not above the one before, "
-                  "%llu\n",
-                  in->name, in->line, (unsigned long long)r.pos, chrom.c_str(),
-                  (unsigned long long)last);
+        } else {
+            ascending(in, chrom, r.pos, last);
         }
         // Without a map the distance comes from the positions' difference,
         // exact whatever their size.

@@ -2,7 +2,7 @@
 
 #include "common/error.h"
 #include "tarvo-pileup/freq.h"
-#include "tarvo-pileup/order.h"
+#include "common/order.h"
 #include "tarvo-pileup/pileup.h"
 
 #include <climits>
@@ -208,9 +208,12 @@ void tabulate(panel *pn)
             first_site(pn, e.at, &f);
             name.assign(f.p, f.len);
             first_site(pn, x[i].at, &f);
-            if (same(f, name))
-                came_back(pn->in.name, line_at(&pn->in, x[i].at), name.c_str(),
-                          line_at(&pn->in, e.at));
+            if (same(f, name)) {
+                char rule[64];
+                snprintf(rule, sizeof rule, "its loci must come together (they began at line %ld)",
+                         line_at(&pn->in, e.at));
+                came_back(&pn->in, line_at(&pn->in, x[i].at), name.c_str(), rule);
+            }
         }
         pn->slots[j] = (uint32_t)(i + 1);
     }

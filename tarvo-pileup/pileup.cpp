@@ -1,7 +1,7 @@
 #include "tarvo-pileup/pileup.h"
 
 #include "common/error.h"
-#include "tarvo-pileup/order.h"
+#include "common/order.h"
 
 #include <cstdio>
 #include <cstring>

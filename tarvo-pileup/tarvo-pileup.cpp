@@ -4,7 +4,7 @@
 #include "common/about.h"
 #include "common/error.h"
 #include "common/lines.h"
-#include "tarvo-pileup/order.h"
+#include "common/order.h"
 #include "tarvo-pileup/out.h"
 #include "tarvo-pileup/panel.h"
 #include "tarvo-pileup/pileup.h"
@@ -163,7 +163,8 @@ bool follow(place *at, panel *pn, const lines *in, const locus &l)
         at->chrom.assign(l.chrom, l.chrom_len);
         int found = panel_chrom(pn, at->chrom);
         if (found == CHROM_AGAIN)
-            came_back(in->name, line_number(in), at->chrom.c_str(), -1);
+            came_back(in, line_number(in), at->chrom.c_str(),
+                      "a pileup has each chromosome's loci together");
         at->in_panel = found == CHROM_FOUND;
         at->met = at->met || at->in_panel;
     } else {
