@@ -26,7 +26,9 @@ namespace isa_state {
 // The choice, or -1 before the first use: constant-initialized, so it
 // holds before any start-up code runs and needs no order among them.
 extern std::atomic<int> chosen;
-isa choose();
+// Out of line and cold, so that the dispatches around it stay as tight as
+// a plain load.
+[[gnu::cold]] isa choose();
 } // namespace isa_state
 
 // The set the programs run. Inline and without a guard, so that a dispatch
@@ -34,7 +36,7 @@ isa choose();
 inline isa active_isa()
 {
     int k = isa_state::chosen.load(std::memory_order_relaxed);
-    return k >= 0 ? static_cast<isa>(k) : isa_state::choose();
+    return __builtin_expect(k >= 0, 1) ? static_cast<isa>(k) : isa_state::choose();
 }
 
 // Makes the programs run k from now on, whatever the processor offers
