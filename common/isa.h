@@ -26,13 +26,13 @@ namespace isa_state {
 // The choice, or -1 before the first use: constant-initialized, so it
 // holds before any start-up code runs and needs no order among them.
 extern std::atomic<int> chosen;
-// Out of line and cold, so that the dispatches around it stay as tight as
-// a plain load.
+// Out of line and cold, so that the dispatches that may call it stay
+// close to a plain load.
 [[gnu::cold]] isa choose();
 } // namespace isa_state
 
-// The set the programs run. Inline and without a guard, so that a dispatch
-// costs one load and a branch that is taken once.
+// The set the programs run. Inline and without a guard variable, so that
+// a dispatch costs one load and a branch that is taken once.
 inline isa active_isa()
 {
     int k = isa_state::chosen.load(std::memory_order_relaxed);
