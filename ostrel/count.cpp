@@ -25,9 +25,6 @@ constexpr code_table make_codes()
 
 constexpr code_table codes = make_codes();
 
-kernel active = scalar;
-bool forced = false;
-
 } // namespace
 
 size_t count_scalar(const unsigned char *p, size_t n, mark *m, size_t *lines, uint32_t c[4])
@@ -55,51 +52,18 @@ size_t count_scalar(const unsigned char *p, size_t n, mark *m, size_t *lines, ui
     return i;
 }
 
-bool kernel_supported(kernel k)
-{
-#if defined(__x86_64__)
-    // Needed when called before the constructors that would run it have.
-    __builtin_cpu_init();
-    if (k == avx2)
-        return __builtin_cpu_supports("avx2") &&
-               __builtin_cpu_supports("popcnt");
-    return k != neon;
-#elif defined(__aarch64__)
-    // AdvSIMD is part of every aarch64 processor.
-    return k == scalar || k == neon;
-#else
-    return k == scalar;
-#endif
-}
-
-void choose_kernel()
-{
-    if (forced)
-        return;
-    active = kernel_supported(avx2) ? avx2
-             : kernel_supported(sse2) ? sse2
-             : kernel_supported(neon) ? neon
-                                      : scalar;
-}
-
-void force_kernel(kernel k)
-{
-    active = k;
-    forced = true;
-}
-
 size_t count_bases(const char *s, size_t n, mark *m, size_t *lines, uint32_t c[4])
 {
     const unsigned char *p = reinterpret_cast<const unsigned char *>(s);
 
-    switch (active) {
+    switch (active_isa()) {
 #if defined(__x86_64__)
-    case avx2:
+    case isa::avx2:
         return count_avx2(p, n, m, lines, c);
-    case sse2:
+    case isa::sse2:
         return count_sse2(p, n, m, lines, c);
 #elif defined(__aarch64__)
-    case neon:
+    case isa::neon:
         return count_neon(p, n, m, lines, c);
 #endif
     default:

@@ -1,5 +1,5 @@
 // The kernel for processors with AVX2: 32 bytes a step. This file alone is
-// built with -mavx2 -mpopcnt, and it runs only where choose_kernel finds
+// built with -mavx2 -mpopcnt, and it runs only where isa_supported finds
 // both; the code it shares with the SSE2 kernel has internal linkage.
 #if !defined(__AVX2__) || !defined(__POPCNT__)
 #error "kernel_avx2.cpp must be built with -mavx2 -mpopcnt (cmake/simd.cmake)"

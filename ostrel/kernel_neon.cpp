@@ -1,5 +1,5 @@
 // The kernel for aarch64: 16 bytes a step. AdvSIMD is part of every
-// aarch64 processor, so this file needs no flag and choose_kernel asks
+// aarch64 processor, so this file needs no flag and isa_supported asks
 // nothing.
 #include "ostrel/ostrel.h"
 

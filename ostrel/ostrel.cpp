@@ -331,9 +331,13 @@ const char HELP[] =
     "\n"
     "usage: ostrel < inputfile\n"
     "\n"
-    "  no options; other words on the command line are ignored\n"
-    "  --help     show this text and exit (as the first word only)\n"
-    "  --version  show the version and exit (as the first word only)\n"
+    "  --isa=NAME  run the kernel of the instruction set NAME: plain, sse2 or\n"
+    "              avx2 on x86-64, plain or neon on aarch64, or best, the best\n"
+    "              this processor runs (default: best)\n"
+    "  --debug     write the instruction set that runs on standard error\n"
+    "  --help      show this text and exit (as the first word only)\n"
+    "  --version   show the version and exit (as the first word only)\n"
+    "  other words on the command line are ignored\n"
     "\n"
     "Exit status: 0 at the end of the input; 2 on any failure, with a message\n"
     "on standard error.\n"
@@ -359,7 +363,11 @@ int main(int argc, char **argv)
     static streams s;
     if (const char *text = about(argc, argv, HELP, VERSION))
         say(s.out, text);
-    choose_kernel();
+    const isa_request r = isa_switch(argc, argv, "", ostrel_paths);
+    if (r.refused)
+        error("%s", r.refused);
+    if (r.debug)
+        isa_report(ostrel_paths);
     s.out.len = 0;
     s.out.tty = isatty(1);
     s.in.start = seekable_file(0) ? lseek(0, 0, SEEK_CUR) : -1;

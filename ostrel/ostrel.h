@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "common/isa.h"
+
 // Bytes asked of each read(2). On the benchmark loads 32 and 64 KiB ran up
 // to 18% slower on long lines, and 128 to 512 KiB alike.
 constexpr size_t read_size = 128 * 1024;
@@ -30,23 +32,25 @@ size_t count_sse2(const unsigned char *p, size_t n, mark *m, size_t *lines, uint
 size_t count_avx2(const unsigned char *p, size_t n, mark *m, size_t *lines, uint32_t c[4]);
 size_t count_neon(const unsigned char *p, size_t n, mark *m, size_t *lines, uint32_t c[4]);
 
-// Runs the chosen kernel on s[0..n); the caller reports a stop before n
-// that did not fill m as "Invalid base: %c\n", once the tallies of the
-// lines before it are out.
+// Runs the kernel of active_isa() on s[0..n); the caller reports a stop
+// before n that did not fill m as "Invalid base: %c\n", once the tallies
+// of the lines before it are out.
 size_t count_bases(const char *s, size_t n, mark *m, size_t *lines, uint32_t c[4]);
 
-// The x86-64 build has sse2 and avx2, the aarch64 build neon.
-enum kernel { scalar, sse2, avx2, neon };
+// The kernels this build has, the plain one first: sse2 and avx2 on
+// x86-64, neon on aarch64. count_bases runs the one of active_isa(), which
+// is always one of them.
+constexpr isa ostrel_sets[] = {
+    isa::plain,
+#if defined(__x86_64__)
+    isa::sse2,
+    isa::avx2,
+#elif defined(__aarch64__)
+    isa::neon,
+#endif
+};
 
-// Whether this processor can run k.
-bool kernel_supported(kernel k);
-
-// Points count_bases at the fastest kernel this processor runs, unless one
-// has been forced.
-void choose_kernel();
-
-// Makes count_bases use k from now on, whatever choose_kernel would pick;
-// lets the tests run the plain path on any processor.
-void force_kernel(kernel k);
+constexpr isa_paths ostrel_paths = {"ostrel", ostrel_sets,
+                                    sizeof ostrel_sets / sizeof *ostrel_sets};
 
 #endif

@@ -1,29 +1,19 @@
 #ifndef TARVO_ISA_H
 #define TARVO_ISA_H
 
-// The instruction sets tarvo's vector code is built for: the plain build
-// that every processor runs and, on x86-64, AVX2 (cmake/simd.cmake). One
-// choice for the scoring and the reader alike.
-enum class isa { plain, avx2 };
+#include "common/isa.h"
 
-// Whether this processor runs k.
-bool isa_supported(isa k);
+// The instruction sets tarvo's vector code is built for (cmake/simd.cmake):
+// the plain build that every processor runs and, on x86-64, AVX2. The
+// scoring and the reader run AVX2 where active_isa() is avx2, and the
+// plain build for any other set.
+constexpr isa tarvo_sets[] = {
+    isa::plain,
+#if defined(__x86_64__)
+    isa::avx2,
+#endif
+};
 
-// Makes the scoring and the reader run k from now on, whatever the
-// processor offers; lets the tests run the plain path on any processor. It
-// may be called before main, before or after the choice at start-up.
-void force_isa(isa k);
-
-namespace isa_state {
-extern isa active; // written by isa.cpp alone
-}
-
-// The instruction set the scoring and the reader run: the best one this
-// processor supports, chosen once at start-up, unless one was forced.
-// Inline, so that a dispatch costs one load.
-inline isa active_isa()
-{
-    return isa_state::active;
-}
+constexpr isa_paths tarvo_paths = {"tarvo", tarvo_sets, sizeof tarvo_sets / sizeof *tarvo_sets};
 
 #endif

@@ -11,6 +11,7 @@
 #include "common/about.h"
 #include "common/error.h"
 #include "tarvo/fmt.h"
+#include "tarvo/isa.h"
 #include "tarvo/likelihood.h"
 #include "tarvo/loglik.h"
 #include "tarvo/scan.h"
@@ -108,6 +109,9 @@ const char HELP[] =
     "                 the exact sums and products when every frequency and error\n"
     "                 rate used is finite (-inf for exactly 0, nan below 0), else\n"
     "                 -inf for 0 and inf for inf\n"
+    "  --isa=NAME     run the instruction set NAME: plain, avx2 (x86-64 only) or\n"
+    "                 best, the best this processor runs (default: best)\n"
+    "  --debug        write the instruction set that runs on standard error\n"
     "  --help         show this text and exit (as the first word only)\n"
     "  --version      show the version and exit (as the first word only)\n"
     "\n"
@@ -134,6 +138,7 @@ void flush()
 struct options {
     int ploidy = -1, numalleles = DEFAULT_SITES;
     bool logs = false, all = false;
+    bool debug = false; // --debug
     // -a without -t has no count, so the observations are counted in a
     // long: such a stream may hold more of them than an int counts.
     long last = LONG_MAX;
@@ -141,10 +146,18 @@ struct options {
 
 options parse(int argc, char **argv)
 {
+    const char optstring[] = "p:t:n:la";
     options o;
     int numobs = 0, c;
     bool counted = false;
-    while ((c = getopt(argc, argv, "p:t:n:la")) != -1) {
+    const isa_request r = isa_switch(argc, argv, optstring, tarvo_paths);
+    if (r.refused) {
+        // As getopt's diagnostics come before the usage text.
+        fputs(r.refused, stderr);
+        usage();
+    }
+    o.debug = r.debug;
+    while ((c = getopt(r.argc, argv, optstring)) != -1) {
         switch (c) {
         case 'p':
             o.ploidy = (int)strtol(optarg, nullptr, 10);
@@ -227,6 +240,8 @@ int main(int argc, char **argv)
     if (const char *text = about(argc, argv, HELP, VERSION))
         say(text);
     const options o = parse(argc, argv);
+    if (o.debug)
+        isa_report(tarvo_paths);
     double table[TABLE_SIZE];
     build_table(o.ploidy, table);
 

@@ -18,8 +18,9 @@
 
 namespace {
 
-// The normal build and the one pinned to the plain kernel.
-const char *const programs[] = {OSTREL_BIN, OSTREL_SCALAR_BIN};
+// The switch of each path the tables run on: the one the processor picks,
+// and the plain kernel, forced.
+const char *const paths[] = {"", "--isa=plain"};
 
 std::mt19937_64 rng(77);
 
@@ -41,11 +42,11 @@ testing::AssertionResult same(const std::string &got, const std::string &want)
 void expect_run(const std::string &in, const result &want, const std::string &what,
                 const std::vector<std::string> &args = {})
 {
-    for (const char *prog : programs) {
-        result got = run(prog, args, in);
-        EXPECT_TRUE(same(got.out, want.out)) << prog << ": " << what;
-        EXPECT_EQ(got.err, want.err) << prog << ": " << what;
-        EXPECT_EQ(got.status, want.status) << prog << ": " << what;
+    for (const char *sw : paths) {
+        result got = run(OSTREL_BIN, with_switch(sw, args), in);
+        EXPECT_TRUE(same(got.out, want.out)) << sw << ": " << what;
+        EXPECT_EQ(got.err, want.err) << sw << ": " << what;
+        EXPECT_EQ(got.status, want.status) << sw << ": " << what;
     }
 }
 
@@ -154,18 +155,18 @@ TEST(OstrelRun, OutputFailures)
         {"", sink::closed, {"", "", 0}},
         {"AC\nAx\n", sink::devfull, {"", "Invalid base: x\n", 2}},
     };
-    for (const char *prog : programs)
+    for (const char *sw : paths)
         for (auto &row : rows) {
-            result got = run(prog, {}, row.in, row.out);
-            EXPECT_EQ(got.err, row.want.err) << prog << ": " << row.in;
-            EXPECT_EQ(got.status, row.want.status) << prog << ": " << row.in;
+            result got = run(OSTREL_BIN, with_switch(sw, {}), row.in, row.out);
+            EXPECT_EQ(got.err, row.want.err) << sw << ": " << row.in;
+            EXPECT_EQ(got.status, row.want.status) << sw << ": " << row.in;
         }
 }
 
 TEST(OstrelRun, DirectoryOnInput)
 {
-    for (const char *prog : programs) {
-        result got = run(prog, {}, "", sink::capture, "/");
+    for (const char *sw : paths) {
+        result got = run(OSTREL_BIN, with_switch(sw, {}), "", sink::capture, "/");
         EXPECT_EQ(got.out, "");
         EXPECT_EQ(got.err, "Error reading input: Is a directory\n");
         EXPECT_EQ(got.status, 2);

@@ -45,7 +45,7 @@ void check(const std::string &s, const std::string &what)
     }
 
     for (const kernel_fn &kf : kernels) {
-        if (!kernel_supported(kf.k))
+        if (!isa_supported(kf.k))
             continue;
         std::unique_ptr<unsigned char[]> p(new unsigned char[s.size()]);
         memcpy(p.get(), s.data(), s.size());
@@ -168,9 +168,9 @@ TEST(OstrelCount, RunsTheForcedKernel)
 {
     std::string in = random_bases(rng, 300) + "\n" + random_bases(rng, 50) + "\nAx\n";
     for (const kernel_fn &kf : kernels) {
-        if (!kernel_supported(kf.k))
+        if (!isa_supported(kf.k))
             continue;
-        force_kernel(kf.k);
+        force_isa(kf.k);
         std::vector<mark> m(max_marks), want(max_marks);
         size_t lines = 0, want_lines = 0;
         uint32_t c[4], want_c[4];

@@ -131,6 +131,15 @@ bool emulated()
     return !emulator().empty();
 }
 
+std::vector<std::string> with_switch(const std::string &sw, std::vector<std::string> args)
+{
+    if (sw.empty())
+        return args;
+    size_t at = !args.empty() && (args[0] == "--help" || args[0] == "--version") ? 1 : 0;
+    args.insert(args.begin() + static_cast<long>(at), sw);
+    return args;
+}
+
 std::string read_file(const std::string &path)
 {
     int fd = open(path.c_str(), O_RDONLY);

@@ -41,6 +41,11 @@ result shell(const std::string &cmd);
 // redirects the runs' output.
 result sharing(const std::string &cmd, const std::string &in, int runs, const char *to);
 
+// args with the word sw put first, or just after a first --help or
+// --version, which count only there; args alone when sw is empty. The
+// tests force a program's path this way.
+std::vector<std::string> with_switch(const std::string &sw, std::vector<std::string> args);
+
 // The whole content of a file; empty when it cannot be read.
 std::string read_file(const std::string &path);
 

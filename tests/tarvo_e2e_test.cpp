@@ -13,6 +13,9 @@
 namespace {
 
 const std::string BIN = TARVO_BIN;
+// The switch every run gets: none for the path the processor picks, or the
+// one that forces the plain path (tests/CMakeLists.txt builds both).
+const std::string ISA = TARVO_ISA, SW = ISA.empty() ? "" : " " + ISA;
 const std::string USAGE = "tarvo -t numobs -p ploidy < inputfile\n";
 const std::string EX = "0 5 3\n0.7 0.1 0.1 0.1 0.1 0.1 0.1 0.7\n0.01 0.5 0.02\n";
 const std::string EX2 = "3.767950e-02\t1.242475e-01\t3.617950e-02\n";
@@ -33,7 +36,7 @@ struct row {
 
 void check(const row &c, sink to = sink::capture)
 {
-    result r = run(BIN, c.args, c.in, to);
+    result r = run(BIN, with_switch(ISA, c.args), c.in, to);
     EXPECT_EQ(c.out, r.out) << c.name;
     EXPECT_EQ(c.err, r.err) << c.name;
     EXPECT_EQ(c.status, r.status) << c.name;
@@ -144,8 +147,8 @@ TEST(TarvoCli, LogNaNsAsTheDefault)
         "0.2 0.2 0.2 0.2 -inf 1 1 1",
     };
     for (auto &i : in) {
-        result d = run(BIN, {"-t", "1", "-p", "1", "-n", "0"}, i),
-               l = run(BIN, {"-t", "1", "-p", "1", "-n", "0", "-l"}, i);
+        result d = run(BIN, with_switch(ISA, {"-t", "1", "-p", "1", "-n", "0"}), i),
+               l = run(BIN, with_switch(ISA, {"-t", "1", "-p", "1", "-n", "0", "-l"}), i);
         ASSERT_EQ(0, d.status);
         ASSERT_EQ(0, l.status);
         size_t tab = d.out.find('\t'), ltab = l.out.find('\t');
@@ -175,8 +178,8 @@ TEST(TarvoCli, SitesBeyondFifty)
         tail_codes[2 * g] = '5';
         tail_eps += "0.5 ";
     }
-    result fifty = run(BIN, {"-t", "1", "-p", "2"}, codes + FREQ + eps);
-    result sixty = run(BIN, {"-t", "1", "-p", "2", "-n", "60"},
+    result fifty = run(BIN, with_switch(ISA, {"-t", "1", "-p", "2"}), codes + FREQ + eps);
+    result sixty = run(BIN, with_switch(ISA, {"-t", "1", "-p", "2", "-n", "60"}),
                        codes + tail_codes + FREQ + eps + tail_eps);
     EXPECT_EQ(0, fifty.status);
     EXPECT_EQ(0, sixty.status);
@@ -199,7 +202,7 @@ TEST(TarvoCli, FailedWrites)
 TEST(TarvoCli, ClosedPipeIsQuiet)
 {
     result b = run_host("/bin/bash",
-                        {"-c", "yes '0" + FREQ + "0.01' | head -n 200000 | " + command(BIN) +
+                        {"-c", "yes '0" + FREQ + "0.01' | head -n 200000 | " + command(BIN) + SW +
                                    " -t 200000 -p 1 -n 1 | head -c 1 >/dev/null; "
                                    "echo ${PIPESTATUS[2]}"},
                         "");
@@ -223,7 +226,8 @@ TEST(TarvoCli, ManySitesExampleWithoutLogs)
 // program's.
 result then_rest(const std::string &args, const std::string &in)
 {
-    return run_host("/bin/sh", {"-c", command(BIN) + " " + args + "; s=$?; cat; exit $s"}, in);
+    return run_host("/bin/sh", {"-c", command(BIN) + SW + " " + args + "; s=$?; cat; exit $s"},
+                    in);
 }
 
 // -a reads what -t K reads, K being the observations the input begins: the
@@ -319,7 +323,7 @@ TEST(TarvoCli, LayoutOfTheInputDoesNotMatter)
     for (size_t i = 0; i < tok.size(); i++)
         lines += tok[i] + ((i + 1) % 22 == 0 ? "\n" : " ");
     const std::vector<std::string> args = {"-t", "6", "-p", "2", "-n", "7"};
-    result want = run(BIN, args, lines);
+    result want = run(BIN, with_switch(ISA, args), lines);
     ASSERT_EQ(0, want.status);
     ASSERT_EQ(6, std::count(want.out.begin(), want.out.end(), '\n'));
     const char *ws = " \t\n\v\f\r";
@@ -330,7 +334,7 @@ TEST(TarvoCli, LayoutOfTheInputDoesNotMatter)
             for (int k = 0, n = 1 + r() % 3; k < n; k++)
                 in += ws[r() % 6];
         }
-        result got = run(BIN, args, in);
+        result got = run(BIN, with_switch(ISA, args), in);
         EXPECT_EQ(want.out, got.out) << in;
         EXPECT_EQ(0, got.status);
     }
@@ -349,7 +353,7 @@ TEST(TarvoCli, OutOfMemory)
     if (emulated())
         GTEST_SKIP() << "the emulator needs more address space than the limit leaves";
     result r = run_host("/bin/bash",
-                        {"-c", "ulimit -v 100000; yes 0 | head -c 40000000 | " + BIN +
+                        {"-c", "ulimit -v 100000; yes 0 | head -c 40000000 | " + BIN + SW +
                                    " -t 1 -p 1 -n 100000000 >/dev/null"},
                         "");
     EXPECT_EQ(msg("Out of memory"), r.err);

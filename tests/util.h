@@ -41,13 +41,13 @@ inline int memfd(const std::string &text)
 }
 
 // ostrel's kernels for this processor family, the plain one first; each
-// runs only where kernel_supported says so.
+// runs only where isa_supported says so.
 typedef size_t count_fn(const unsigned char *, size_t, mark *, size_t *, uint32_t *);
 
 struct kernel_fn {
     const char *name;
     count_fn *fn;
-    kernel k;
+    isa k;
 };
 
 // A function rather than a table, so that a test of tarvo links without
@@ -55,12 +55,12 @@ struct kernel_fn {
 inline std::vector<kernel_fn> ostrel_kernels()
 {
     return {
-        {"scalar", count_scalar, scalar},
+        {"scalar", count_scalar, isa::plain},
 #if defined(__x86_64__)
-        {"sse2", count_sse2, sse2},
-        {"avx2", count_avx2, avx2},
+        {"sse2", count_sse2, isa::sse2},
+        {"avx2", count_avx2, isa::avx2},
 #elif defined(__aarch64__)
-        {"neon", count_neon, neon},
+        {"neon", count_neon, isa::neon},
 #endif
     };
 }

@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     for (size_t at : {size_t{0}, from}) {
         run(count_scalar, p + at, n - at, &want);
         for (auto &k : kernels) {
-            if (k.k == scalar || !kernel_supported(k.k))
+            if (k.k == isa::plain || !isa_supported(k.k))
                 continue;
             run(k.fn, p + at, n - at, &got);
             if (!same(got, want)) {
