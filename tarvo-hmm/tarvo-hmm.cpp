@@ -4,6 +4,7 @@
 
 #include "common/about.h"
 #include "common/error.h"
+#include "common/io.h"
 #include "tarvo-hmm/fit.h"
 #include "tarvo-hmm/gmap.h"
 #include "tarvo-hmm/loci.h"
@@ -59,14 +60,6 @@ const char HELP[] =
 const char VERSION[] = "tarvo-hmm " TARVO_OSTREL_VERSION "\n";
 const char USAGE[] = "usage: tarvo-hmm [-m P] [-g T] [--map FILE | -r RATE] [-d CM] "
                      "[--tracts FILE] [--summary FILE] [-v] [table]\n";
-
-[[noreturn]] void say(const char *text)
-{
-    size_t n = strlen(text);
-    if (write(1, text, n) != static_cast<ssize_t>(n))
-        error("tarvo-hmm: cannot write standard output: %s\n", strerror(errno));
-    exit(0);
-}
 
 double number(const char *opt, const char *arg)
 {
@@ -334,7 +327,7 @@ void write_summary(FILE *out, const loci &l, const estimate &e, double lnl, cons
 int main(int argc, char **argv)
 {
     if (const char *text = about(argc, argv, HELP, VERSION))
-        say(text);
+        say(text, "tarvo-hmm: cannot write standard output");
     const options o = parse(argc, argv);
 
     static gmap g;
