@@ -1,6 +1,7 @@
 #include "common/lines.h"
 
 #include "common/error.h"
+#include "common/io.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -34,22 +35,17 @@ void fill(lines *r)
         r->buf = b;
         r->cap *= 2;
     }
-    for (;;) {
-        size_t room = r->cap - r->end;
-        ssize_t n = read(r->fd, r->buf + r->end, room < r->want ? room : r->want);
-        if (n > 0) {
-            r->end += static_cast<size_t>(n);
-            if (r->want < BLOCK)
-                r->want *= 2;
-            return;
-        }
-        if (n == 0) {
-            r->eof = true;
-            return;
-        }
-        if (errno != EINTR)
-            error("%s: cannot read %s: %s\n", r->prog, r->name, strerror(errno));
+    size_t room = r->cap - r->end;
+    ssize_t n = read_some(r->fd, r->buf + r->end, room < r->want ? room : r->want);
+    if (n < 0)
+        error("%s: cannot read %s: %s\n", r->prog, r->name, strerror(errno));
+    if (n == 0) {
+        r->eof = true;
+        return;
     }
+    r->end += static_cast<size_t>(n);
+    if (r->want < BLOCK)
+        r->want *= 2;
 }
 
 } // namespace

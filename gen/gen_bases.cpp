@@ -4,6 +4,8 @@
 // (at least one), about 2% N and the rest A, C, G, T evenly, the same for
 // the same seed on any machine. Prints the sums of the A, C, G, T and N
 // counts to standard error, for checking ostrel's output.
+#include "common/io.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -28,14 +30,9 @@ size_t len;
 
 void drain()
 {
-    size_t done = 0;
-    while (done < len) {
-        ssize_t w = write(1, buf + done, len - done);
-        if (w <= 0) {
-            perror("gen_bases: write");
-            exit(1);
-        }
-        done += static_cast<size_t>(w);
+    if (!write_all(1, buf, len)) {
+        perror("gen_bases: write");
+        exit(1);
     }
     len = 0;
 }

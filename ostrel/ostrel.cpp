@@ -4,6 +4,7 @@
 
 #include "common/about.h"
 #include "common/error.h"
+#include "common/io.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -45,21 +46,9 @@ struct output {
 // false, with errno set, when a write fails.
 bool write_out(output &out)
 {
-    size_t done = 0;
-    while (done < out.len) {
-        ssize_t w = write(1, out.buf + done, out.len - done);
-        if (w < 0 && errno == EINTR)
-            continue;
-        if (w <= 0) {
-            if (w == 0) // no progress and no reason: not worth looping on
-                errno = EIO;
-            out.len = 0;
-            return false;
-        }
-        done += static_cast<size_t>(w);
-    }
+    bool ok = write_all(1, out.buf, out.len);
     out.len = 0;
-    return true;
+    return ok;
 }
 
 void flush_out(output &out)
@@ -79,9 +68,7 @@ uint64_t past_line(input &in)
         const void *nl = memchr(p, '\n', static_cast<size_t>(e - p));
         if (nl)
             return at + static_cast<uint64_t>(static_cast<const unsigned char *>(nl) - in.buf) + 1;
-        ssize_t r = read(0, in.buf, read_size);
-        if (r < 0 && errno == EINTR)
-            continue;
+        ssize_t r = read_some(0, in.buf, read_size);
         if (r <= 0)
             return in.total;
         at = in.total;
@@ -118,20 +105,15 @@ struct streams {
     output out;
 };
 
-// The run under way, for the exit handler: error ends a run from wherever
-// it fails, with tallies of earlier lines still waiting and the input read
-// ahead.
-streams *live;
-
-// Runs at every exit once main has set live. The waiting tallies belong on
-// standard output all the same; a failure to write them has no one left to
-// report to.
-void settle()
+// Runs at every exit once main has armed it: error ends a run from
+// wherever it fails, with tallies of earlier lines still waiting and the
+// input read ahead. The waiting tallies belong on standard output all the
+// same; a failure to write them has no one left to report to.
+void settle(void *arg)
 {
-    if (!live)
-        return;
-    give_back(live->in);
-    write_out(live->out);
+    streams *s = static_cast<streams *>(arg);
+    give_back(s->in);
+    write_out(s->out);
 }
 
 // "00" to "99", so that a count takes one division per two digits.
@@ -257,21 +239,15 @@ void put_lines(output &out, input &in, const mark *m, size_t lines, uint64_t par
 // end of input.
 size_t fill(input &in, size_t at)
 {
-    for (;;) {
-        ssize_t r = read(0, in.buf + at, read_size);
-        if (r > 0) {
-            in.total += static_cast<uint64_t>(r);
-            return static_cast<size_t>(r);
-        }
-        if (r == 0) {
-            in.done = true;
-            return 0;
-        }
-        if (errno != EINTR) {
-            in.done = true;
-            error("Error reading input: %s\n", strerror(errno));
-        }
+    ssize_t r = read_some(0, in.buf + at, read_size);
+    if (r > 0) {
+        in.total += static_cast<uint64_t>(r);
+        return static_cast<size_t>(r);
     }
+    in.done = true;
+    if (r < 0)
+        error("Error reading input: %s\n", strerror(errno));
+    return 0;
 }
 
 // Reads standard input a buffer at a time and writes the tally of each
@@ -344,15 +320,6 @@ const char HELP[] =
     "Manual: man ostrel (in the sources: docs/ostrel.md)\n";
 const char VERSION[] = "ostrel " TARVO_OSTREL_VERSION "\n";
 
-// Prints what --help or --version asks for, and ends the run.
-[[noreturn]] void say(output &out, const char *text)
-{
-    out.len = strlen(text);
-    memcpy(out.buf, text, out.len);
-    flush_out(out);
-    exit(0);
-}
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -362,7 +329,7 @@ int main(int argc, char **argv)
     // have left tallies waiting.
     static streams s;
     if (const char *text = about(argc, argv, HELP, VERSION))
-        say(s.out, text);
+        say(text, "Error writing output");
     const isa_request r = isa_switch(argc, argv, "", ostrel_paths);
     if (r.refused)
         error("%s", r.refused);
@@ -373,10 +340,7 @@ int main(int argc, char **argv)
     s.in.start = seekable_file(0) ? lseek(0, 0, SEEK_CUR) : -1;
     s.in.total = s.in.len = s.in.line_at = 0;
     s.in.done = false;
-    live = &s;
-    static bool registered = false;
-    if (!registered && atexit(settle) == 0)
-        registered = true;
+    at_exit(settle, &s);
     tally_input(s.in, s.out);
     flush_out(s.out);
     return 0;

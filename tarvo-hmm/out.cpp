@@ -1,6 +1,7 @@
 #include "tarvo-hmm/out.h"
 
 #include "common/error.h"
+#include "common/io.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -11,17 +12,10 @@
 
 namespace {
 
-// The temporary files not yet renamed, removed at any exit.
-std::vector<std::string> &pending()
+// A temporary file not yet renamed is removed at any exit.
+void remove_tmp(void *arg)
 {
-    static std::vector<std::string> names;
-    return names;
-}
-
-void remove_pending()
-{
-    for (const std::string &n : pending())
-        unlink(n.c_str());
+    unlink(static_cast<const outfile *>(arg)->tmp.c_str());
 }
 
 } // namespace
@@ -49,9 +43,7 @@ void out_open(outfile *o, const char *path)
     if (fd < 0)
         error("tarvo-hmm: cannot create %s: %s\n", o->tmp.c_str(), strerror(errno));
     o->tmp = name.data();
-    if (pending().empty())
-        atexit(remove_pending);
-    pending().push_back(o->tmp);
+    at_exit(remove_tmp, o);
     // mkstemp makes the file private; the result is an ordinary output.
     mode_t mask = umask(0);
     umask(mask);
@@ -84,8 +76,5 @@ void out_commit(outfile *o)
     if (rename(o->tmp.c_str(), o->path.c_str()) != 0)
         error("tarvo-hmm: cannot rename %s to %s: %s\n", o->tmp.c_str(), o->path.c_str(),
               strerror(errno));
-    auto &p = pending();
-    for (size_t i = 0; i < p.size(); i++)
-        if (p[i] == o->tmp)
-            p.erase(p.begin() + static_cast<long>(i));
+    at_exit_done(remove_tmp, o);
 }

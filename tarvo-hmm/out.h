@@ -8,7 +8,8 @@
 // its own only by out_commit, once the whole run has succeeded; a run that
 // ends before removes the temporary file. A path that is not a plain file
 // (a device, a pipe, a symbolic link such as /dev/stdout) is appended to
-// directly.
+// directly. The exit hook that removes the temporary file reads its name
+// here, so an outfile lives as long as the run (a static in main).
 struct outfile {
     std::string path, tmp;
     FILE *f = nullptr;

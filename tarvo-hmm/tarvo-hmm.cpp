@@ -4,6 +4,7 @@
 
 #include "common/about.h"
 #include "common/error.h"
+#include "common/io.h"
 #include "tarvo-hmm/fit.h"
 #include "tarvo-hmm/gmap.h"
 #include "tarvo-hmm/load.h"
@@ -13,22 +14,10 @@
 #include "tarvo-hmm/out.h"
 #include "tarvo-hmm/write.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <unistd.h>
 #include <vector>
 
 namespace {
-
-[[noreturn]] void say(const char *text)
-{
-    size_t n = strlen(text);
-    if (write(1, text, n) != static_cast<ssize_t>(n))
-        error("tarvo-hmm: cannot write standard output: %s\n", strerror(errno));
-    exit(0);
-}
 
 // The locus where the posteriors' pass found no state possible ends the
 // run, named by its chromosome and position.
@@ -87,7 +76,7 @@ void write_outputs(const options &o, const loci &l, const double *post, const es
 int main(int argc, char **argv)
 {
     if (const char *text = about(argc, argv, HELP, VERSION))
-        say(text);
+        say(text, "tarvo-hmm: cannot write standard output");
     const options o = parse(argc, argv);
 
     static gmap g;

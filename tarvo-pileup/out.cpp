@@ -1,6 +1,7 @@
 #include "tarvo-pileup/out.h"
 
 #include "common/error.h"
+#include "common/io.h"
 #include "tarvo-pileup/phred.h"
 
 #include <cerrno>
@@ -61,27 +62,12 @@ char *put_freq(char *p, double x)
     return p + cache.len[k];
 }
 
-// What the exit handler writes: the outputs of the run.
-outputs *pending;
-
 // Writes the sink's bytes; false, with errno set, when a write fails.
 bool drain(sink *s)
 {
-    size_t done = 0;
-    while (done < s->len) {
-        ssize_t w = write(s->fd, s->buf + done, s->len - done);
-        if (w < 0 && errno == EINTR)
-            continue;
-        if (w <= 0) {
-            if (w == 0)
-                errno = EIO;
-            s->len = 0;
-            return false;
-        }
-        done += (size_t)w;
-    }
+    bool ok = write_all(s->fd, s->buf, s->len);
     s->len = 0;
-    return true;
+    return ok;
 }
 
 // Once a write of the observations has failed, some of them are lost or
@@ -106,10 +92,10 @@ void flush_both(outputs *o)
 // A failure ends the run through exit with lines still waiting; they
 // belong in their files all the same. A write failing here has no one
 // left to tell, but it must not let the sites file run ahead.
-void at_exit()
+void write_waiting(void *arg)
 {
-    outputs *o = pending;
-    if (!o || o->failed)
+    outputs *o = static_cast<outputs *>(arg);
+    if (o->failed)
         return;
     if (!drain(&o->obs))
         return;
@@ -158,10 +144,7 @@ void out_open(outputs *o, const char *sites_path, int n)
         auto r = std::to_chars(eps.text[q], eps.text[q] + ITEM, phred_eps[q]);
         eps.len[q] = (unsigned char)(r.ptr - eps.text[q]);
     }
-    pending = o;
-    static bool registered = false;
-    if (!registered && atexit(at_exit) == 0)
-        registered = true;
+    at_exit(write_waiting, o);
 }
 
 void put_observation(outputs *o, long used, const unsigned char *codes,
@@ -233,7 +216,7 @@ void put_site(outputs *o, const char *chrom, size_t chrom_len, uint64_t pos, lon
 void out_close(outputs *o)
 {
     flush_both(o);
-    pending = nullptr;
+    at_exit_done(write_waiting, o);
     if (o->sites.fd >= 0 && close(o->sites.fd) != 0)
         error("tarvo-pileup: cannot write %s: %s\n", o->sites.name, strerror(errno));
 }

@@ -3,6 +3,7 @@
 
 #include "common/about.h"
 #include "common/error.h"
+#include "common/io.h"
 #include "common/lines.h"
 #include "common/order.h"
 #include "tarvo-pileup/out.h"
@@ -53,14 +54,6 @@ const char VERSION[] = "tarvo-pileup " TARVO_OSTREL_VERSION "\n";
 [[noreturn]] void usage()
 {
     error("usage: tarvo-pileup -r panel [-n numalleles] [-s sites] [-c sample] < pileup\n");
-}
-
-[[noreturn]] void say(const char *text)
-{
-    size_t n = strlen(text);
-    if (write(1, text, n) != (ssize_t)n)
-        error("tarvo-pileup: cannot write standard output: %s\n", strerror(errno));
-    exit(0);
 }
 
 // An option's value: a whole number from 1 to max, or the run stops.
@@ -231,7 +224,7 @@ int main(int argc, char **argv)
 {
     hold_standard();
     if (const char *text = about(argc, argv, HELP, VERSION))
-        say(text);
+        say(text, "tarvo-pileup: cannot write standard output");
     const options o = read_options(argc, argv);
 
     // The inputs and outputs live for the run, past main's return: the

@@ -18,6 +18,7 @@
 // buffer into the stream behind it.
 
 #include "tarvo/scan.h"
+#include "common/io.h"
 #include "tarvo/digits.h"
 #include "tarvo/everyday.h"
 #include "tarvo/isa.h"
@@ -89,10 +90,7 @@ __attribute__((noinline)) bool refill(scanner *s)
     }
     if (s->end == s->cap)
         return false; // one item fills the whole buffer
-    ssize_t n;
-    do
-        n = read(s->fd, s->buf + s->end, s->cap - s->end);
-    while (n < 0 && errno == EINTR);
+    ssize_t n = read_some(s->fd, s->buf + s->end, s->cap - s->end);
     if (n <= 0) {
         s->eof = true;
         if (n < 0)

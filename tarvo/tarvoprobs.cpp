@@ -10,6 +10,7 @@
 
 #include "common/about.h"
 #include "common/error.h"
+#include "common/io.h"
 #include "tarvo/fmt.h"
 #include "tarvo/isa.h"
 #include "tarvo/likelihood.h"
@@ -68,19 +69,17 @@ struct input {
     char buf[INPUT_BUFFER + SCAN_SLACK];
 };
 
-// The input of the run under way, for the exit handler: error ends a run
-// from wherever it fails, with the input read ahead.
-input *live;
-
-// Runs at every exit once main has set live, after success or failure:
+// Runs at every exit once main has armed it, after success or failure
+// (error ends a run from wherever it fails, with the input read ahead):
 // leaves a seekable standard input just past the last character a
 // conversion consumed, where a plain stdio build leaves it, so that a
 // second program sharing the file reads on from there. A pipe or terminal
 // keeps what was read ahead; nothing can be given back to it.
-void give_back()
+void give_back(void *arg)
 {
-    if (live && live->start >= 0)
-        lseek(0, live->start + (off_t)scan_offset(&live->sc), SEEK_SET);
+    const input *in = static_cast<const input *>(arg);
+    if (in->start >= 0)
+        lseek(0, in->start + (off_t)scan_offset(&in->sc), SEEK_SET);
 }
 
 void emit(const char *text, size_t n)
@@ -124,14 +123,6 @@ void flush()
 {
     if (fflush(stdout) != 0)
         error("(tarvoprob) Error writing output: %s\n", strerror(errno));
-}
-
-// Prints what --help or --version asks for, and ends the run.
-[[noreturn]] void say(const char *text)
-{
-    emit(text, strlen(text));
-    flush();
-    exit(0);
 }
 
 // What the command line asks for.
@@ -238,7 +229,7 @@ void write_line(const options &o, const double *table, const observation &ob)
 int main(int argc, char **argv)
 {
     if (const char *text = about(argc, argv, HELP, VERSION))
-        say(text);
+        say(text, "(tarvoprob) Error writing output");
     const options o = parse(argc, argv);
     if (o.debug)
         isa_report(tarvo_paths);
@@ -253,10 +244,7 @@ int main(int argc, char **argv)
     grow(ob, DEFAULT_SITES);
     scan_open(&in.sc, 0, in.buf, INPUT_BUFFER);
     in.start = lseek(0, 0, SEEK_CUR);
-    live = &in;
-    static bool registered = false;
-    if (!registered && atexit(give_back) == 0)
-        registered = true;
+    at_exit(give_back, &in);
     // A terminal keeps its line buffering so each line shows as it is made.
     if (!isatty(1))
         setvbuf(stdout, nullptr, _IOFBF, OUTPUT_BUFFER);
