@@ -4,6 +4,7 @@
 
 #include "common/about.h"
 #include "common/error.h"
+#include "common/observation.h"
 #include "tarvo-hmm/fit.h"
 #include "tarvo-hmm/gmap.h"
 #include "tarvo-hmm/loci.h"
@@ -11,7 +12,6 @@
 #include "tarvo-hmm/numbers.h"
 #include "tarvo-hmm/out.h"
 #include "common/lines.h"
-#include "tarvo-hmm/states.h"
 #include "tarvo-hmm/table.h"
 #include "tarvo/fmt.h"
 
