@@ -39,7 +39,8 @@ struct observation {
     double freq[FREQS];
 };
 
-// The storage holds the default -n's sites at first.
+// Doubles ob's storage, up to numalleles sites; the first call makes room
+// for the default -n.
 void grow(observation &ob, int numalleles)
 {
     long n = ob.cap ? 2L * ob.cap : DEFAULT_SITES;
