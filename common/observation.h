@@ -33,11 +33,11 @@ constexpr bool valid_code(int k)
 // --help shows, and the number is read from it so the two cannot differ.
 #define DEFAULT_SITES_TEXT "50"
 
-constexpr int whole(const char *s, int v = 0)
+constexpr int text_value(const char *s, int v = 0)
 {
-    return *s ? whole(s + 1, v * 10 + (*s - '0')) : v;
+    return *s ? text_value(s + 1, v * 10 + (*s - '0')) : v;
 }
-constexpr int DEFAULT_SITES = whole(DEFAULT_SITES_TEXT);
+constexpr int DEFAULT_SITES = text_value(DEFAULT_SITES_TEXT);
 
 // The frequencies of A, C, G, T in population 0, then in population 1.
 constexpr int POPULATIONS = 2;
