@@ -20,7 +20,7 @@
 // A read's base code is its place in BASES. MISSING is a digit of its own,
 // so that every valid code is one byte on the line.
 constexpr char BASES[] = "ACGT";
-constexpr int NBASES = 4;
+constexpr int NBASES = sizeof BASES - 1;
 enum { MISSING = 5 };
 static_assert(MISSING >= NBASES && MISSING <= 9, "a code is one digit");
 
