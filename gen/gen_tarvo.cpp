@@ -8,6 +8,8 @@
 // error rate in the shortest form that reads back as the same double, as
 // tarvo-pileup, Python's repr and std::to_chars write them.
 
+#include "common/observation.h"
+
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
@@ -52,10 +54,38 @@ static void real(double x, const char *sep)
     }
 }
 
+// One observation's parts, drawn as they are written.
+struct observation {
+    const int sites = DEFAULT_SITES;
+
+    void codes()
+    {
+        for (int g = 0; g < sites; g++)
+            printf("%d ", next() % 10 == 0 ? MISSING : (int)(next() % NBASES));
+    }
+
+    void freqs()
+    {
+        for (int p = 0; p < POPULATIONS; p++) {
+            double f[NBASES], sum = 0;
+            for (double &x : f)
+                sum += x = 0.05 + unit();
+            for (double x : f)
+                real(x / sum, " ");
+        }
+    }
+
+    void eps()
+    {
+        for (int g = 0; g < sites; g++)
+            real(0.001 + 0.05 * unit(), g < sites - 1 ? " " : "\n");
+    }
+};
+
 const char usage[] =
     "usage: gen_tarvo numobs [seed [odd|nan|shortest]] > file\n"
     "\n"
-    "Writes numobs tarvo observations for ploidy 2 of 50 sites each (tarvo -t\n"
+    "Writes numobs tarvo observations for ploidy 2 of " DEFAULT_SITES_TEXT " sites each (tarvo -t\n"
     "numobs -p 2), one per line, about one site in ten missing; the same for\n"
     "the same seed (default 20261208) on any machine. odd: about one number\n"
     "in 400 an extreme or special value; nan: one in eight NaN of either\n"
@@ -78,20 +108,9 @@ int main(int argc, char **argv)
     odd = argc > 3 && argv[3][0] == 'o';
     nans = argc > 3 && argv[3][0] == 'n';
     shortest = argc > 3 && argv[3][0] == 's';
-    const int sites = 50;
-    for (long o = 0; o < numobs; o++) {
-        for (int g = 0; g < sites; g++)
-            printf("%d ", next() % 10 == 0 ? 5 : (int)(next() % 4));
-        for (int p = 0; p < 2; p++) {
-            double f[4], sum = 0;
-            for (double &x : f)
-                sum += x = 0.05 + unit();
-            for (double x : f)
-                real(x / sum, " ");
-        }
-        for (int g = 0; g < sites; g++)
-            real(0.001 + 0.05 * unit(), g < sites - 1 ? " " : "\n");
-    }
+    observation ob;
+    for (long o = 0; o < numobs; o++)
+        each_part(ob);
     if (fflush(stdout) != 0) {
         perror("gen_tarvo");
         return 2;

@@ -2,7 +2,6 @@
 
 #include "common/error.h"
 #include "tarvo-hmm/numbers.h"
-#include "tarvo-hmm/states.h"
 
 #include <algorithm>
 #include <charconv>
@@ -57,7 +56,7 @@ void table_header(table *t, const char *p, size_t len)
             t->chrom = i;
         else if (name == "pos" && t->pos < 0)
             t->pos = i;
-        else if (name.compare(0, 4, "lnL_") == 0)
+        else if (name.compare(0, sizeof LNL_PREFIX - 1, LNL_PREFIX) == 0)
             lnl[t->states++] = i;
     }
     if (t->chrom < 0 || t->pos < 0)
@@ -68,7 +67,7 @@ void table_header(table *t, const char *p, size_t len)
               "or 3 (ploidy 2)\n",
               t->name, t->states);
     for (int s = 0; s < t->states; s++) {
-        std::string want = "lnL_" + state_name(t->states - 1, s);
+        std::string want = LNL_PREFIX + state_name(t->states - 1, s);
         if (std::string(at[lnl[s]], n[lnl[s]]) != want)
             error("tarvo-hmm: %s, line 1: lnL_ column %d is %.*s; expected %s\n", t->name,
                   s + 1, (int)n[lnl[s]], at[lnl[s]], want.c_str());

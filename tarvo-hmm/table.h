@@ -1,6 +1,8 @@
 #ifndef TARVO_HMM_TABLE_H
 #define TARVO_HMM_TABLE_H
 
+#include "common/observation.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -8,7 +10,6 @@
 // locus. Columns are found by name, so the pipeline's four leading columns
 // are optional beside `chrom` and `pos`; the `lnL_` columns name the states
 // and so the ploidy.
-enum { MAX_STATES = 3 };
 
 struct table {
     const char *name; // for messages

@@ -1,7 +1,7 @@
 #include "tarvo-hmm/write.h"
 
+#include "common/observation.h"
 #include "tarvo-hmm/out.h"
-#include "tarvo-hmm/states.h"
 #include "tarvo/fmt.h"
 
 #include <charconv>

@@ -26,7 +26,7 @@ struct eps_text {
     char text[94][ITEM];
     unsigned char len[94];
 };
-eps_text eps;
+eps_text eps_texts;
 
 // The shortest texts of the frequencies written last, by their bits. A
 // panel's frequencies are counts over a few hundred haplotypes, so few
@@ -124,13 +124,14 @@ void out_open(outputs *o, const char *sites_path, int n)
     o->n = n;
     o->failed = false;
     o->count = 0;
-    o->line_max = 2 * (size_t)n + 8 * ITEM + ITEM * (size_t)n;
+    o->line_max = 2 * (size_t)n + FREQS * ITEM + ITEM * (size_t)n;
     make(&o->obs, 1, "standard output", BUFFER + o->line_max);
     o->pad = static_cast<char *>(malloc(4 * (size_t)n));
     if (!o->pad)
         error("tarvo-pileup: out of memory\n");
     for (int i = 0; i < n; i++) {
-        memcpy(o->pad + 2 * i, "5 ", 2);
+        o->pad[2 * i] = '0' + MISSING;
+        o->pad[2 * i + 1] = ' ';
         memcpy(o->pad + 2 * (n + i), "0 ", 2);
     }
     o->sites.fd = -1;
@@ -141,47 +142,74 @@ void out_open(outputs *o, const char *sites_path, int n)
         make(&o->sites, fd, sites_path, BUFFER);
     }
     for (int q = 0; q < 94; q++) {
-        auto r = std::to_chars(eps.text[q], eps.text[q] + ITEM, phred_eps[q]);
-        eps.len[q] = (unsigned char)(r.ptr - eps.text[q]);
+        auto r = std::to_chars(eps_texts.text[q], eps_texts.text[q] + ITEM, phred_eps[q]);
+        eps_texts.len[q] = (unsigned char)(r.ptr - eps_texts.text[q]);
     }
     at_exit(write_waiting, o);
 }
 
+namespace {
+
+// The parts of one observation, written at p with no check per number:
+// the buffer has room for the longest line.
+struct writer {
+    const outputs *o;
+    char *p;
+    long used;
+    size_t pad; // bytes of padding in each padded part
+    const unsigned char *code, *qual;
+    const double *freq;
+
+    void codes()
+    {
+        for (long i = 0; i < used; i++) {
+            p[0] = (char)('0' + code[i]);
+            p[1] = ' ';
+            p += 2;
+        }
+        memcpy(p, o->pad, pad);
+        p += pad;
+    }
+
+    void freqs()
+    {
+        for (int i = 0; i < FREQS; i++) {
+            p = put_freq(p, freq[i]);
+            *p++ = ' ';
+        }
+    }
+
+    void eps()
+    {
+        for (long i = 0; i < used; i++) {
+#ifdef PILEUP_PLAIN
+            p = std::to_chars(p, p + ITEM, phred_eps[qual[i]]).ptr;
+#else
+            memcpy(p, eps_texts.text[qual[i]], ITEM);
+            p += eps_texts.len[qual[i]];
+#endif
+            *p++ = ' ';
+        }
+        // Padding takes an error rate that tarvo never uses: it skips
+        // sites of the missing code.
+        memcpy(p, o->pad + 2 * (size_t)o->n, pad);
+        p += pad;
+    }
+};
+
+} // namespace
+
 void put_observation(outputs *o, long used, const unsigned char *codes,
-                     const unsigned char *quals, const double freq[8])
+                     const unsigned char *quals, const double freq[FREQS])
 {
     sink *s = &o->obs;
     o->count++;
-    const size_t pad = 2 * (size_t)(o->n - used);
     if (s->cap - s->len < o->line_max)
         flush_obs(o);
-    char *p = s->buf + s->len;
-    for (long i = 0; i < used; i++) {
-        p[0] = (char)('0' + codes[i]);
-        p[1] = ' ';
-        p += 2;
-    }
-    memcpy(p, o->pad, pad);
-    p += pad;
-    for (int i = 0; i < 8; i++) {
-        p = put_freq(p, freq[i]);
-        *p++ = ' ';
-    }
-    for (long i = 0; i < used; i++) {
-#ifdef PILEUP_PLAIN
-        p = std::to_chars(p, p + ITEM, phred_eps[quals[i]]).ptr;
-#else
-        memcpy(p, eps.text[quals[i]], ITEM);
-        p += eps.len[quals[i]];
-#endif
-        *p++ = ' ';
-    }
-    // Padding takes an error rate that tarvo never uses: it skips sites
-    // of code 5.
-    memcpy(p, o->pad + 2 * (size_t)o->n, pad);
-    p += pad;
-    p[-1] = '\n';
-    s->len = (size_t)(p - s->buf);
+    writer w{o, s->buf + s->len, used, 2 * (size_t)(o->n - used), codes, quals, freq};
+    each_part(w);
+    w.p[-1] = '\n';
+    s->len = (size_t)(w.p - s->buf);
 }
 
 void put_site(outputs *o, const char *chrom, size_t chrom_len, uint64_t pos, long used,

@@ -1,6 +1,8 @@
 #ifndef TARVO_PILEUP_OUT_H
 #define TARVO_PILEUP_OUT_H
 
+#include "common/observation.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -24,7 +26,7 @@ struct outputs {
     bool failed;      // a write of the observations failed
     uint64_t count;   // observations put
     size_t line_max;  // the longest observation line
-    char *pad;        // "5 " n times, then "0 " n times
+    char *pad;        // the missing code n times, then an error rate of 0 n times
 };
 
 // Opens sites_path (nullptr for none) for observations of n sites, and
@@ -33,9 +35,9 @@ struct outputs {
 void out_open(outputs *o, const char *sites_path, int n);
 
 // One observation of n sites: codes[0..used) with their Phred qualities,
-// padded to n; the eight frequencies. And its site's line.
+// padded to n; the frequencies. And its site's line.
 void put_observation(outputs *o, long used, const unsigned char *codes,
-                     const unsigned char *quals, const double freq[8]);
+                     const unsigned char *quals, const double freq[FREQS]);
 void put_site(outputs *o, const char *chrom, size_t chrom_len, uint64_t pos, long used,
               long left);
 

@@ -104,12 +104,12 @@ void ref_alt(panel *pn, const field f[6], site *s)
               f[ref < 0 ? 2 : 3].p);
     if (ref == alt)
         error("tarvo-pileup: %s, line %ld: ref and alt are both %c\n", pn->in.name,
-              line_number(&pn->in), "ACGT"[ref]);
-    double af[2] = {frequency(pn, f[4]), frequency(pn, f[5])};
+              line_number(&pn->in), BASES[ref]);
+    double af[POPULATIONS] = {frequency(pn, f[4]), frequency(pn, f[5])};
     s->ref = ref;
-    for (int k = 0; k < 2; k++) {
-        double *pop = s->freq + 4 * k;
-        for (int i = 0; i < 4; i++)
+    for (int k = 0; k < POPULATIONS; k++) {
+        double *pop = s->freq + NBASES * k;
+        for (int i = 0; i < NBASES; i++)
             pop[i] = 0;
         pop[ref] = 1 - af[k];
         pop[alt] = af[k];
@@ -132,7 +132,7 @@ bool next_site(panel *pn, field *chrom, site *s)
         return true;
     }
     s->ref = -1;
-    for (int i = 0; i < 8; i++)
+    for (int i = 0; i < FREQS; i++)
         s->freq[i] = frequency(pn, f[2 + i]);
     return true;
 }

@@ -2,6 +2,7 @@
 #define TARVO_PILEUP_PANEL_H
 
 #include "common/lines.h"
+#include "common/observation.h"
 
 #include <cstdint>
 #include <ctime>
@@ -15,7 +16,7 @@
 struct site {
     uint64_t pos;
     int ref;
-    double freq[8];
+    double freq[FREQS];
 };
 
 // Where a chromosome's lines begin, and a hash of its name, in the order

@@ -26,10 +26,10 @@ struct table {
 constexpr table make_table()
 {
     table t{};
-    const char *bases = "ACGTacgt";
-    for (int i = 0; i < 8; i++) {
-        t.k[(unsigned char)bases[i]] = READ;
-        t.code[(unsigned char)bases[i]] = (unsigned char)(i % 4);
+    for (int i = 0; i < NBASES; i++) {
+        const unsigned char upper = (unsigned char)BASES[i], lower = upper - 'A' + 'a';
+        t.k[upper] = t.k[lower] = READ;
+        t.code[upper] = t.code[lower] = (unsigned char)i;
     }
     t.k[(unsigned char)'.'] = t.k[(unsigned char)','] = READ;
     t.code[(unsigned char)'.'] = t.code[(unsigned char)','] = BASE_REF;

@@ -1,13 +1,15 @@
 #ifndef TARVO_PILEUP_PILEUP_H
 #define TARVO_PILEUP_PILEUP_H
 
+#include "common/observation.h"
+
 #include <cstddef>
 #include <cstdint>
 
 // Base codes of the reads kept from a pileup line: A, C, G, T as in the
-// observations, and REF for `.` or `,`, the reference base, which is only
-// looked up where a locus needs it.
-enum { BASE_A, BASE_C, BASE_G, BASE_T, BASE_REF };
+// observations, and BASE_REF for `.` or `,`, the reference base, which is
+// only looked up where a locus needs it.
+enum { BASE_REF = NBASES };
 
 // 0-3 for the bases A, C, G, T in either case; -1 for any other byte.
 int base_code(char c);

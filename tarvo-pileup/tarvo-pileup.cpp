@@ -5,6 +5,7 @@
 #include "common/error.h"
 #include "common/io.h"
 #include "common/lines.h"
+#include "common/observation.h"
 #include "common/order.h"
 #include "tarvo-pileup/out.h"
 #include "tarvo-pileup/panel.h"
@@ -21,7 +22,6 @@
 
 namespace {
 
-const int DEFAULT_SITES = 50;
 const int MAX_SITES = 1000000;
 
 const char HELP[] =
@@ -34,11 +34,12 @@ const char HELP[] =
     "  -r panel       the two populations' frequencies per locus, a plain file of\n"
     "                 6 columns (chrom pos ref alt af0 af1) or 10 (chrom pos and\n"
     "                 A C G T in population 0, then in population 1) (required)\n"
-    "  -n numalleles  reads per observation (default 50). Give tarvo the same -n:\n"
+    "  -n numalleles  reads per observation (default " DEFAULT_SITES_TEXT
+    "). Give tarvo the same -n:\n"
     "                 with a larger one tarvo usually stops on line 1 with\n"
     "                 \"(tarvoprob) Error reading allele N+1 on line 1\" (N this -n);\n"
     "                 with a smaller one it misreads the numbers and may write wrong\n"
-    "                 lines before it stops. Set it once: n=50, then\n"
+    "                 lines before it stops. Set it once: n=" DEFAULT_SITES_TEXT ", then\n"
     "                 tarvo-pileup -n $n ... | tarvo -a -n $n ...\n"
     "  -s sites       write chrom, pos, reads used, reads left out to this file,\n"
     "                 one line per observation (default: none)\n"
@@ -179,7 +180,7 @@ void resolve_reference(locus *l, long kept, const panel *pn, const lines *in)
         error("tarvo-pileup: %s, line %ld: reference base %c at %.*s %llu, but %s "
               "line %ld has ref %c: the two were made on different references\n",
               in->name, line_number(in), l->ref, (int)l->chrom_len, l->chrom,
-              (unsigned long long)l->pos, panel_name(pn), panel_line(pn), "ACGT"[s.ref]);
+              (unsigned long long)l->pos, panel_name(pn), panel_line(pn), BASES[s.ref]);
     // A local, as a store of a byte may alias l->code itself.
     unsigned char *const codes = l->code;
     for (long i = 0; i < kept; i++)

@@ -1,6 +1,8 @@
 #ifndef TARVO_EVERYDAY_H
 #define TARVO_EVERYDAY_H
 
+#include "common/observation.h"
+
 // The shapes the reader takes in runs without a question: the white space
 // between items and the everyday allele code. The portable reader and the
 // AVX2 run kernels both classify bytes by these rules and by no others.
@@ -12,12 +14,12 @@ constexpr bool is_space(char c)
     return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
-// An everyday code is one byte, an allele 0-3 or 5 for a missing one, with
+// An everyday code is one byte, a valid code of an observation, with
 // white space on both sides: scanf "%d" reads that byte alone. Any other
 // code is read one at a time and judged by the program.
 constexpr bool is_code(char c)
 {
-    return (c >= '0' && c <= '3') || c == '5';
+    return c >= '0' && c <= '9' && valid_code(c - '0');
 }
 
 // Whether p[1] is an everyday code between white space. A byte at or past the end of

@@ -3,11 +3,6 @@
 #include "tarvo/products.h"
 #include "tarvo/terms.h"
 
-int nstates(int ploidy)
-{
-    return ploidy == 2 ? 3 : 2;
-}
-
 void build_table(int ploidy, double *table)
 {
     for (int k = 0; k < 4; k++)

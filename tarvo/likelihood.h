@@ -1,15 +1,11 @@
 #ifndef TARVO_LIKELIHOOD_H
 #define TARVO_LIKELIHOOD_H
 
-// Allele code of a site that carries no observation.
-enum { MISSING = 5 };
+#include "common/observation.h"
 
 // Entries of the genotype table, indexed [k][i][j]: the probability that an
 // allele drawn from genotype (i, j) is allele k.
 enum { TABLE_SIZE = 64 };
-
-// Number of ancestry states for a ploidy of 1 or 2.
-int nstates(int ploidy);
 
 // Fills table[64] for ploidy 1 or 2.
 void build_table(int ploidy, double *table);

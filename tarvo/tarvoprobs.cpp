@@ -11,6 +11,7 @@
 #include "common/about.h"
 #include "common/error.h"
 #include "common/io.h"
+#include "common/observation.h"
 #include "tarvo/fmt.h"
 #include "tarvo/isa.h"
 #include "tarvo/likelihood.h"
@@ -18,10 +19,6 @@
 #include "tarvo/scan.h"
 
 namespace {
-
-// Sites per observation unless -n says otherwise, and what the storage
-// holds at first.
-const int DEFAULT_SITES = 50;
 
 // Large enough that a read costs little per number, small enough to stay
 // in the cache.
@@ -41,9 +38,11 @@ struct observation {
     int *codes;
     double *eps;
     int cap; // sites that codes and eps hold
-    double freq[8];
+    double freq[FREQS];
 };
 
+// Doubles ob's storage, up to numalleles sites; the first call makes room
+// for the default -n.
 void grow(observation &ob, int numalleles)
 {
     long n = ob.cap ? 2L * ob.cap : DEFAULT_SITES;
@@ -100,7 +99,7 @@ const char HELP[] =
     "  -a             read observations until the input ends; with -t, at most\n"
     "                 numobs of them (default: off)\n"
     "  -p ploidy      copies per individual, 1 or 2 (required, no default)\n"
-    "  -n numalleles  sites per observation (default 50)\n"
+    "  -n numalleles  sites per observation (default " DEFAULT_SITES_TEXT ")\n"
     "  -l             print the natural log of each likelihood, as %.6f (default: off):\n"
     "                 ln of the value printed without -l where that is a positive\n"
     "                 normal number; what it prints where that is a NaN; nan where\n"
@@ -177,33 +176,56 @@ options parse(int argc, char **argv)
     return o;
 }
 
-// Reads the observation on the given line into ob: numalleles codes, the
-// eight frequencies, numalleles error rates.
+// The parts of the observation on the given line, read into ob.
+struct reader {
+    input &in;
+    observation &ob;
+    int numalleles;
+    long line;
+
+    void codes()
+    {
+        for (int g = 0; g < numalleles;) {
+            if (g == ob.cap)
+                grow(ob, numalleles);
+            // Everyday codes in one go, as far as the storage reaches; the
+            // rest one at a time.
+            int run = scan_codes(&in.sc, ob.codes + g,
+                                 (numalleles < ob.cap ? numalleles : ob.cap) - g);
+            if (run > 0) {
+                g += run;
+                continue;
+            }
+            if (!scan_int(&in.sc, &ob.codes[g]))
+                error("(tarvoprob) Error reading allele %d on line %ld\n", g, line);
+            int k = ob.codes[g];
+            if (!valid_code(k))
+                error("(tarvoprob) Invalid allele code %d for allele %d on line %ld\n", k, g,
+                      line);
+            g++;
+        }
+    }
+
+    void freqs()
+    {
+        int got = scan_doubles(&in.sc, ob.freq, FREQS);
+        if (got < FREQS)
+            error("(tarvoprob) Error reading probability of allele %d in population %d on "
+                  "line %ld\n", got % NBASES, got / NBASES, line);
+    }
+
+    void eps()
+    {
+        int got;
+        if (numalleles > 0 && (got = scan_doubles(&in.sc, ob.eps, numalleles)) < numalleles)
+            error("(tarvoprob) Error reading eps of allele %d on line %ld\n", got, line);
+    }
+};
+
 void read_observation(input &in, observation &ob, int numalleles, long line)
 {
-    for (int g = 0; g < numalleles;) {
-        if (g == ob.cap)
-            grow(ob, numalleles);
-        // Everyday codes in one go, as far as the storage reaches; the
-        // rest one at a time.
-        int run = scan_codes(&in.sc, ob.codes + g, (numalleles < ob.cap ? numalleles : ob.cap) - g);
-        if (run > 0) {
-            g += run;
-            continue;
-        }
-        if (!scan_int(&in.sc, &ob.codes[g]))
-            error("(tarvoprob) Error reading allele %d on line %ld\n", g, line);
-        int k = ob.codes[g];
-        if ((k < 0 || k > 3) && k != MISSING)
-            error("(tarvoprob) Invalid allele code %d for allele %d on line %ld\n", k, g, line);
-        g++;
-    }
-    int got = scan_doubles(&in.sc, ob.freq, 8);
-    if (got < 8)
-        error("(tarvoprob) Error reading probability of allele %d in population %d on "
-              "line %ld\n", got % 4, got / 4, line);
-    if (numalleles > 0 && (got = scan_doubles(&in.sc, ob.eps, numalleles)) < numalleles)
-        error("(tarvoprob) Error reading eps of allele %d on line %ld\n", got, line);
+    reader r{in, ob, numalleles, line};
+    each_part(r);
 }
 
 // Scores ob and writes its line: the likelihood of each state as %e or,
@@ -211,8 +233,8 @@ void read_observation(input &in, observation &ob, int numalleles, long line)
 void write_line(const options &o, const double *table, const observation &ob)
 {
     const int ns = nstates(o.ploidy);
-    double L[3];
-    char text[3 * (FMT_F_MAX + 1)], *p = text;
+    double L[MAX_STATES];
+    char text[MAX_STATES * (FMT_F_MAX + 1)], *p = text;
     if (o.logs)
         log_observation(table, o.ploidy, o.numalleles, ob.codes, ob.eps, ob.freq, L);
     else

@@ -30,6 +30,10 @@ import sys
 import tempfile
 from decimal import Decimal, localcontext
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
+                                "common"))
+from observation import FREQS, MISSING  # noqa: E402  (common/observation.py)
+
 try:
     import numpy as np
 except ImportError:
@@ -62,7 +66,7 @@ def draw(rng, n):
     ref = rng.integers(4, size=n)
     alt = (ref + rng.integers(1, 4, size=n)) % 4
     af = rng.beta(0.5, 0.5, size=(n, 2))
-    F = np.zeros((n, 8))
+    F = np.zeros((n, FREQS))
     rows = np.arange(n)
     for pop in (0, 1):
         F[rows, 4 * pop + ref] = 1.0 - af[:, pop]
@@ -78,7 +82,7 @@ def draw(rng, n):
     base = copies[rows[:, None], rng.integers(2, size=(n, DEPTH))]
     wrong = rng.random((n, DEPTH)) < eps
     base = np.where(wrong, rng.integers(4, size=(n, DEPTH)), base)
-    codes = np.where(used, base, 5)
+    codes = np.where(used, base, MISSING)
     eps = np.where(used, eps, 0.0)
     return np.hstack([codes, F, eps]), state
 
@@ -86,7 +90,7 @@ def draw(rng, n):
 def main():
     tarvo = sys.argv[1]
     rng = np.random.default_rng(20261208)
-    fmt = " ".join(["%d"] * DEPTH + ["%.17g"] * (8 + DEPTH))
+    fmt = " ".join(["%d"] * DEPTH + ["%.17g"] * (FREQS + DEPTH))
     states = []
     # Drawn and written a share at a time, to keep the memory small.
     with tempfile.TemporaryFile() as obs:

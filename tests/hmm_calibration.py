@@ -45,6 +45,7 @@ import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(os.path.dirname(HERE), "gen"))
+sys.path.insert(0, os.path.join(os.path.dirname(HERE), "common"))
 
 try:
     import numpy as np
@@ -54,6 +55,7 @@ except ImportError:
 
 import admix                      # noqa: E402  (gen/admix.py)
 from calibration import EPS       # noqa: E402  (the Phred rule of tests/calibration.py)
+import observation                # noqa: E402  (common/observation.py)
 
 CHROMS = 35000       # independent chromosomes
 LOCI = 20            # loci on each
@@ -63,7 +65,7 @@ M, T = 0.45, 40      # the pulse: share from population 1, generations ago
 DEPTH = 4            # reads per locus, 1 to DEPTH
 BETA = 0.5           # frequencies from Beta(BETA, BETA)
 TOLERANCE = 0.02
-STATES = ("pop0_pop0", "pop0_pop1", "pop1_pop1")
+STATES = observation.state_names(2)
 
 
 def simulate(rng, panel, fst=0.0):
@@ -110,11 +112,12 @@ def simulate(rng, panel, fst=0.0):
         table = [f"{k / 1000:.3f}" for k in range(1001)]
         other = [f"{1 - k / 1000:.3f}" for k in range(1001)]
     table, other = np.array(table, dtype=object), np.array(other, dtype=object)
-    F = np.full((n, 8), "0", dtype=object)
+    F = np.full((n, observation.FREQS), "0", dtype=object)
     for p in (0, 1):
         F[rows, 4 * p + alt] = table[count[:, p]]
         F[rows, 4 * p + ref] = other[count[:, p]]
-    codes = np.array(list("0123") + ["?", "5"], dtype=object)[np.where(used, base, 5)]
+    codes = np.array([str(k) for k in range(observation.MISSING + 1)],
+                     dtype=object)[np.where(used, base, observation.MISSING)]
     eps = np.where(used, np.array([repr(e) for e in EPS], dtype=object)[q], "0")
     columns = [c.tolist() for c in np.hstack([codes, F, eps]).T]
     lines = [" ".join(r) for r in zip(*columns)]
@@ -135,8 +138,7 @@ def score(tarvo, obs):
 
 def write_table(path, pos, depth, lnl):
     with open(path, "w") as f:
-        f.write("#chrom\tpos\treads_used\treads_left_out\t"
-                + "\t".join("lnL_" + s for s in STATES) + "\n")
+        f.write(observation.table_header(2) + "\n")
         for i, (p, d, line) in enumerate(zip(pos, depth, lnl)):
             f.write(f"c{i // LOCI}\t{p}\t{d}\t0\t{line}\n")
 

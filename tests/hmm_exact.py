@@ -17,9 +17,13 @@ import tempfile
 from decimal import Decimal, getcontext
 from fractions import Fraction
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
+                                "common"))
+import observation  # noqa: E402  (common/observation.py: the table's state names)
+
 getcontext().prec = 60
 PROG = sys.argv[2:] + [sys.argv[1]]
-NAMES = {1: ["pop0", "pop1"], 2: ["pop0_pop0", "pop0_pop1", "pop1_pop1"]}
+NAMES = {p: observation.state_names(p) for p in (1, 2)}
 failures = 0
 
 
@@ -105,7 +109,7 @@ def case(rng_case, tmp):
     rate = random.choice([0.3, 1, 7.5, 60])
     m = random.uniform(0.02, 0.98)
     T = random.choice([random.uniform(1, 30), random.uniform(30, 3000)])
-    table = "#chrom\tpos\t" + "\t".join("lnL_" + s for s in NAMES[ploidy]) + "\n"
+    table = observation.table_header(ploidy, ("chrom", "pos")) + "\n"
     maptext, chroms, left_out = "", [], 0
     thin = Fraction(repr(random.uniform(0.01, 1.5))) if random.random() < 0.4 else 0
     for c in range(nchrom):
@@ -207,7 +211,7 @@ def estimation(tmp):
     finds, and at each end of an interval the profile must be 1.92 down."""
     random.seed(7)
     m, T = 0.35, 40
-    table = "#chrom\tpos\tlnL_pop0_pop0\tlnL_pop0_pop1\tlnL_pop1_pop1\n"
+    table = observation.table_header(2, ("chrom", "pos")) + "\n"
     for c in range(4):
         cop, last = [random.random() < m for _ in range(2)], None
         for p in sorted(random.sample(range(1, 20_000_000), 60)):

@@ -18,6 +18,10 @@ import sys
 import tempfile
 from decimal import Decimal, getcontext
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
+                                "common"))
+from observation import FREQS, MISSING  # noqa: E402  (common/observation.py)
+
 PILEUP, TARVO, GEN = sys.argv[1:4]
 LAUNCHER = sys.argv[4:]
 
@@ -105,7 +109,7 @@ def expected(pileup, panel, n, sample, per_sample):
         if not got:
             continue
         used = got[:n]
-        codes = [c for c, _ in used] + [5] * (n - len(used))
+        codes = [c for c, _ in used] + [MISSING] * (n - len(used))
         rates = [EPS[q] for _, q in used] + [0.0] * (n - len(used))
         obs.append((codes, freq, rates))
         sites.append("%s\t%d\t%d\t%d\n" % (chrom, pos, len(used), len(got) - len(used)))
@@ -144,14 +148,14 @@ def make_panel(rng, pileup, path, columns, extra_chroms):
                 ref = at.get(pos, rng.choice("ACGT"))
                 alt = rng.choice([b for b in "ACGT" if b != ref])
                 a0, a1 = af(rng), af(rng)
-                fr = [0.0] * 8
+                fr = [0.0] * FREQS
                 for k, a in enumerate([float(a0), float(a1)]):
                     fr[4 * k + "ACGT".index(ref)] = 1 - a
                     fr[4 * k + "ACGT".index(alt)] = a
                 panel[(chrom, pos)] = (fr, ref)
                 out.append(sep.join([chrom, str(pos), ref, alt, a0, a1]) + "\n")
             else:
-                fs = [af(rng) for _ in range(8)]
+                fs = [af(rng) for _ in range(FREQS)]
                 panel[(chrom, pos)] = ([float(v) for v in fs], None)
                 out.append(sep.join([chrom, str(pos)] + fs) + "\n")
             if rng.random() < 0.01:

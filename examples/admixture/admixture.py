@@ -35,7 +35,9 @@ import numpy as np
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(ROOT, "gen"))
+sys.path.insert(0, os.path.join(ROOT, "common"))
 import admix  # noqa: E402  (gen/admix.py: the single pulse along a map)
+import observation  # noqa: E402  (common/observation.py: the format the programs share)
 
 CHROM = "chr1"
 LENGTH = 5_000_000      # bases of reference
@@ -48,8 +50,8 @@ M = 0.3                 # share of ancestry from population 1
 T = 80                  # generations since the pulse
 COVERAGE = 2.5          # read depth per haplotype: 5x for the individual
 NUMALLELES = 50         # tarvo-pileup -n of the read checks
-BASES = np.array(list("ACGT"))
-STATES = ("pop0_pop0", "pop0_pop1", "pop1_pop1")
+BASES = np.array(list(observation.BASES))
+STATES = observation.state_names(2)
 
 
 def sh(cmd, cwd):
@@ -118,9 +120,8 @@ def score(work, bindir):
     tv = shlex.quote(os.path.join(bindir, "tarvo"))
     sh("samtools mpileup -f ref.fa -l panel.bed sample.bam 2> mpileup.log "
        f"| {tp} -r panel.tsv -s sites.tsv | {tv} -a -p 2 -l > lnL.txt", work)
-    sh("{ printf '#chrom\\tpos\\treads_used\\treads_left_out\\t"
-       "lnL_pop0_pop0\\tlnL_pop0_pop1\\tlnL_pop1_pop1\\n'; "
-       "paste sites.tsv lnL.txt; } > loci.tsv", work)
+    header = shlex.quote(observation.table_header(2))
+    sh(f"{{ printf '%s\\n' {header}; paste sites.tsv lnL.txt; }} > loci.tsv", work)
 
 
 def table(path):
@@ -143,22 +144,19 @@ def read_checks(work, bindir, ref, haps):
     """The two usual causes of miscalibration, measured on the reads:
     reference bias (at heterozygous loci the alt allele should be half of
     the reads that show either allele) and the qualities (at homozygous
-    loci the share of wrong bases should be the mean of 3 eps / 4). An
-    observation is NUMALLELES base codes, 8 frequencies, NUMALLELES error
-    rates."""
+    loci the share of wrong bases should be the mean of 3 eps / 4)."""
     tp = shlex.quote(os.path.join(bindir, "tarvo-pileup"))
     sh("samtools mpileup -f ref.fa -l panel.bed sample.bam 2> mpileup.log "
        f"| {tp} -r panel.tsv -n {NUMALLELES} -s sites-check.tsv > observations.txt", work)
     alt = either = wrong = reads = 0
     expected = 0.0
-    code = {b: i for i, b in enumerate("ACGT")}
+    code = {b: i for i, b in enumerate(observation.BASES)}
     with open(os.path.join(work, "sites-check.tsv")) as sites, \
             open(os.path.join(work, "observations.txt")) as obs:
         for site, line in zip(sites, obs):
             x, n = int(site.split()[1]) - 1, int(site.split()[2])
-            f = line.split()
-            codes = [int(c) for c in f[:n]]
-            eps = f[NUMALLELES + 8:NUMALLELES + 8 + n]
+            codes, _, eps = observation.parts(line, NUMALLELES)
+            codes, eps = [int(c) for c in codes[:n]], eps[:n]
             h = [code[haps[0][x]], code[haps[1][x]]]
             if h[0] != h[1]:
                 alt += codes.count(h[1] if haps[0][x] == ref[x] else h[0])
