@@ -4,6 +4,7 @@
 // (at least one), about 2% N and the rest A, C, G, T evenly, the same for
 // the same seed on any machine. Prints the sums of the A, C, G, T and N
 // counts to standard error, for checking ostrel's output.
+#include "common/about.h"
 #include "common/io.h"
 
 #include <cstdint>
@@ -48,10 +49,8 @@ const char usage[] =
 
 int main(int argc, char **argv)
 {
-    if (argc > 1 && strcmp(argv[1], "--help") == 0) {
-        fputs(usage, stdout);
-        return fflush(stdout) == 0 ? 0 : 1;
-    }
+    if (const char *text = about(argc, argv, usage, "gen_bases " TARVO_OSTREL_VERSION "\n"))
+        say(text, "gen_bases: cannot write standard output");
     if (argc < 3) {
         fputs(usage, stderr);
         return 1;

@@ -8,6 +8,8 @@
 // error rate in the shortest form that reads back as the same double, as
 // tarvo-pileup, Python's repr and std::to_chars write them.
 
+#include "common/about.h"
+#include "common/io.h"
 #include "common/observation.h"
 
 #include <charconv>
@@ -95,10 +97,8 @@ const char usage[] =
 
 int main(int argc, char **argv)
 {
-    if (argc > 1 && strcmp(argv[1], "--help") == 0) {
-        fputs(usage, stdout);
-        return fflush(stdout) == 0 ? 0 : 2;
-    }
+    if (const char *text = about(argc, argv, usage, "gen_tarvo " TARVO_OSTREL_VERSION "\n"))
+        say(text, "gen_tarvo: cannot write standard output");
     if (argc < 2) {
         fputs(usage, stderr);
         return 2;
