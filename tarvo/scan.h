@@ -19,7 +19,7 @@ struct scanner {
     int err;       // errno of a failed read, 0 if none
     size_t handed; // bytes given to the C library during one conversion
     size_t base;   // stream offset of buf[0]
-    size_t slowed; // conversions left to the C library
+    size_t slowed; // conversions left to the C library, for --debug
     bool replay;   // the C library is giving back what it put back
 };
 

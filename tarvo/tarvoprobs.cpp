@@ -109,7 +109,8 @@ const char HELP[] =
     "                 -inf for 0 and inf for inf\n"
     "  --isa=NAME     run the instruction set NAME: plain, avx2 (x86-64 only) or\n"
     "                 best, the best this processor runs (default: best)\n"
-    "  --debug        write the instruction set that runs on standard error\n"
+    "  --debug        write the instruction set that runs on standard error, and\n"
+    "                 at the end how many numbers took the C library's slow path\n"
     "  --help         show this text and exit (as the first word only)\n"
     "  --version      show the version and exit (as the first word only)\n"
     "\n"
@@ -278,5 +279,10 @@ int main(int argc, char **argv)
         write_line(o, table, ob);
     }
     flush();
+    // Numbers in forms the fast layers do not take (hexadecimal, very long
+    // mantissas, odd exponents) cost many times more: the count tells why
+    // a run is slow.
+    if (o.debug)
+        fprintf(stderr, "tarvo: %zu numbers read by the C library's scanf\n", in.sc.slowed);
     return 0;
 }

@@ -35,9 +35,13 @@ struct row {
     std::string err; // empty: no message, status 0 and the usual output
 };
 
-std::string said(bool tarvo, const std::string &set)
+// What --debug says: the set, and for tarvo the numbers the C library read.
+std::string said(bool tarvo, const std::string &set, int slow = 0)
 {
-    return std::string(tarvo ? "tarvo" : "ostrel") + ": instruction set " + set + "\n";
+    if (!tarvo)
+        return "ostrel: instruction set " + set + "\n";
+    return "tarvo: instruction set " + set + "\ntarvo: " + std::to_string(slow) +
+           " numbers read by the C library's scanf\n";
 }
 
 // NAME as --isa=NAME --debug: said, or refused as this processor lacks it
@@ -95,6 +99,12 @@ TEST(IsaSwitch, NamesAndDebug)
         EXPECT_EQ(r.err, got.err) << r.name;
         EXPECT_EQ(ok ? 0 : 2, got.status) << r.name;
     }
+    // A number in a form the fast layers leave to the C library is counted.
+    std::string hex = EX;
+    hex.replace(hex.find("0.02"), 4, "0x1.47ae147ae147bp-6");
+    result got = run(TARVO_BIN, with({"--debug"}), hex);
+    EXPECT_EQ(EX2, got.out);
+    EXPECT_EQ(said(true, tarvo_best, 1), got.err);
 }
 
 } // namespace
