@@ -21,11 +21,7 @@ shift
 ssh_args=("$@")
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
-failures=0
-fail() {
-    echo "FAIL [$name]: $*"
-    failures=$((failures + 1))
-}
+. "$(dirname "$(realpath "$0")")/tally.sh"
 
 # TEST|SETTINGS (;-separated)|CGROUP (mounted or none)|STATUS|what the
 # output must hold
@@ -66,5 +62,4 @@ slurm_test.sh||none|77|no usable cgroup file system on /sys/fs/cgroup
 ssh_test.sh|TEST_SSHD_OPTION=NoSuchOption yes|mounted|1|Bad configuration option: NoSuchOption
 END
 
-echo "$failures failures"
-[ "$failures" -eq 0 ]
+tally

@@ -20,7 +20,7 @@ source=$(cd "$(dirname "$0")/../scripts" && pwd)
 
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
-failures=0
+. "$(dirname "$(realpath "$0")")/tally.sh"
 
 # Stands in for ssh to other hosts: drops the options and the host name and
 # runs the command here, with a temporary folder of its own.
@@ -34,11 +34,6 @@ TMPDIR="$tmp/remote" exec bash -c "\$*"
 END
 chmod +x "$tmp/ssh"
 hosts="--ssh $tmp/ssh --sshlogin 2/node1,1/node2"
-
-fail() {
-    echo "FAIL [$name]: $*"
-    failures=$((failures + 1))
-}
 
 # split NAME INPUT STATUS PARALLEL-OPTIONS SCRIPT-ARGS -- PROGRAM-ARGS -- [PATTERN...]
 # Runs the program once and the script split into chunks on INPUT; both
@@ -286,5 +281,4 @@ ostrel)
 esac
 
 [ ! -e "$tmp/oops" ] || fail "-n reached a shell"
-echo "$failures failures"
-[ "$failures" -eq 0 ]
+tally

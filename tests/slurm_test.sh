@@ -70,11 +70,7 @@ stop() {
 }
 trap stop EXIT
 trap 'exit 2' INT TERM
-failures=0
-fail() {
-    echo "FAIL [$name]: $*"
-    failures=$((failures + 1))
-}
+. "$here/tally.sh"
 # What the daemons' logs say this machine lacks, in one line.
 lacks() {
     local line
@@ -366,5 +362,4 @@ if [ -n "${SLURM_TEST_NAMESPACE:-}" ]; then
     done
     [ -z "$left" ] || fail "left running: $left"
 fi
-echo "$failures failures"
-[ "$failures" -eq 0 ]
+tally

@@ -39,11 +39,7 @@ stop() {
 }
 trap stop EXIT
 trap 'exit 2' INT TERM
-failures=0
-fail() {
-    echo "FAIL [$name]: $*"
-    failures=$((failures + 1))
-}
+. "$(dirname "$(realpath "$0")")/tally.sh"
 
 # A port of its own for this run, on addresses nothing else listens on.
 port=$((20000 + $$ % 20000))
@@ -158,5 +154,4 @@ run "tarvo, bad code at 3,001" -p 2 -- tarvo -t 5000 -p 2 -- "$tmp/obs-bad.txt"
 run "ostrel" -- ostrel -- "$tmp/bases.txt"
 run "ostrel, bad base at line 10,001" -- ostrel -- "$tmp/bases-bad.txt"
 
-echo "$failures failures"
-[ "$failures" -eq 0 ]
+tally

@@ -93,4 +93,13 @@ class both_paths : public testing::TestWithParam<bool> {
                              })
 #endif
 
+// The n-th tab-separated column of a line.
+inline std::string column(const std::string &line, size_t n)
+{
+    size_t from = 0;
+    for (size_t i = 0; i < n; i++)
+        from = line.find('\t', from) + 1;
+    return line.substr(from, line.find('\t', from) - from);
+}
+
 #endif

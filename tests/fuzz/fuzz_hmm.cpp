@@ -12,21 +12,13 @@
 #include <vector>
 
 #include "tarvo-hmm/table.h"
+#include "tests/util.h"
 
 static jmp_buf back;
 
 void error_escape()
 {
     longjmp(back, 1);
-}
-
-// The n-th tab-separated column of a line.
-static std::string column(const std::string &line, int n)
-{
-    size_t from = 0;
-    for (int i = 0; i < n; i++)
-        from = line.find('\t', from) + 1;
-    return line.substr(from, line.find('\t', from) - from);
 }
 
 static void check(const std::string &line, const table &t, const row &r)
