@@ -209,7 +209,7 @@ void tabulate(panel *pn)
             name.assign(f.p, f.len);
             first_site(pn, x[i].at, &f);
             if (same(f, name)) {
-                char rule[64];
+                char rule[96]; // the text and a line number of up to 20 digits
                 snprintf(rule, sizeof rule, "its loci must come together (they began at line %ld)",
                          line_at(&pn->in, e.at));
                 came_back(&pn->in, line_at(&pn->in, x[i].at), name.c_str(), rule);
